@@ -7,6 +7,7 @@
 #include <gtkmm.h>
 
 #include <map>
+#include <string>
 
 #include "core/layout.h"
 
@@ -25,17 +26,30 @@ public:
     double InnerWidth() const;
     double InnerHeight() const;
 
+    // Emitted from the allocation whenever the inner size has changed;
+    // children placed by its handlers take their new place in the same pass.
+    sigc::signal<void()>& signal_resized() { return resized_; }
+
     static int ToPixels(double twips);
 
 protected:
     void get_preferred_width_vfunc(int& minimum, int& natural) const override;
     void get_preferred_height_vfunc(int& minimum, int& natural) const override;
+    void on_size_allocate(Gtk::Allocation& allocation) override;
     void on_remove(Gtk::Widget* child) override;
 
 private:
     int design_width_;
     int design_height_;
+    int last_width_ = -1;
+    int last_height_ = -1;
+    bool allocating_ = false;
     std::map<const Gtk::Widget*, layout::Rect> bounds_;
+    sigc::signal<void()> resized_;
 };
+
+// The tag text every control carries, kept on the widget itself.
+std::string GetTag(const Glib::ObjectBase& widget);
+void SetTag(Glib::ObjectBase& widget, const std::string& tag);
 
 }  // namespace pelko::ui

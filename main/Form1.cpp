@@ -1,0 +1,351 @@
+#include "main/Form1.h"
+
+#include "controls/msgbox.h"
+#include "core/service_host.h"
+#include "main/Module2.h"
+
+namespace pelko {
+
+namespace {
+
+constexpr double kTw = layout::kTwipsPerPixel;
+
+layout::Rect Pixels(int left, int top, int width, int height) {
+    return {left * kTw, top * kTw, width * kTw, height * kTw};
+}
+
+std::string TvPage() { return ServiceHost() + "/tv/app.html"; }
+std::string ErrorPage() { return ServiceHost() + "/data/404.html"; }
+
+// A control on the form as the layout passes see it.
+class PanelControl : public layout::Control {
+public:
+    PanelControl(ui::FormPanel& panel, Gtk::Widget& widget) : panel_(panel), widget_(widget) {}
+    std::string Tag() const override { return ui::GetTag(widget_); }
+    void SetTag(const std::string& tag) override { ui::SetTag(widget_, tag); }
+    layout::Rect Bounds() const override { return panel_.Bounds(widget_); }
+    void Move(const layout::Rect& r) override { panel_.Place(widget_, r); }
+
+private:
+    ui::FormPanel& panel_;
+    Gtk::Widget& widget_;
+};
+
+// A menu entry has a tag but no place: the passes skip it.
+class MenuControl : public layout::Control {
+public:
+    explicit MenuControl(Gtk::MenuItem& item) : item_(item) {}
+    std::string Tag() const override { return ui::GetTag(item_); }
+    void SetTag(const std::string& tag) override { ui::SetTag(item_, tag); }
+    layout::Rect Bounds() const override { throw std::logic_error("a menu entry has no place"); }
+    void Move(const layout::Rect&) override { throw std::logic_error("a menu entry has no place"); }
+
+private:
+    Gtk::MenuItem& item_;
+};
+
+}  // namespace
+
+Form1::Form1() {
+    set_title(kCaption);
+    set_position(Gtk::WIN_POS_CENTER);
+    set_resizable(true);
+    std::vector<Glib::RefPtr<Gdk::Pixbuf>> icons;
+    for (const char* size : {"16", "32", "48"}) {
+        icons.push_back(
+            Gdk::Pixbuf::create_from_resource(std::string("/pelko/icons/pelko-") + size + ".png"));
+    }
+    set_icon_list(icons);
+    Picture1.set(icons.back());
+
+    BuildMenus();
+    PlaceControls();
+
+    layout_.pack_start(menubar_, Gtk::PACK_SHRINK);
+    layout_.pack_start(panel_, Gtk::PACK_EXPAND_WIDGET);
+    add(layout_);
+
+    // The client area below the menu bar is the designed size.
+    int menubar_min = 0;
+    int menubar_natural = 0;
+    menubar_.get_preferred_height(menubar_min, menubar_natural);
+    set_default_size(kClientWidth, kClientHeight + menubar_natural);
+
+    panel_.signal_resized().connect(ui::Guarded(this, [this] { Form_Resize(); }));
+    WebBrowser1.DocumentComplete().connect(ui::Guarded(
+        this, [this](const std::string& url) { WebBrowser1_DocumentComplete(url); }));
+    WebBrowser1.NavigateError().connect(ui::Guarded(
+        this, [this](const std::string& url, int status) { WebBrowser1_NavigateError(url, status); }));
+}
+
+Form1::~Form1() {
+    dom_contextmenu_.disconnect();
+    Tray.reset();
+}
+
+void Form1::BuildMenus() {
+    auto entry = [this](Gtk::Menu& menu, Gtk::MenuItem& item, const char* name,
+                        void (Form1::*handler)()) {
+        item.set_name(name);
+        if (handler != nullptr) {
+            item.signal_activate().connect(ui::Guarded(this, [this, handler] { (this->*handler)(); }));
+        }
+        menu.append(item);
+        item.show();
+    };
+    auto top = [this](Gtk::MenuItem& item, Gtk::Menu& menu, const char* name) {
+        item.set_name(name);
+        item.set_submenu(menu);
+        menubar_.append(item);
+        item.show();
+    };
+
+    top(op, op_menu_, "op");
+    entry(op_menu_, sh, "sh", &Form1::sh_Click);
+    entry(op_menu_, cl, "cl", nullptr);
+    entry(op_menu_, tcp, "tcp", nullptr);
+    entry(op_menu_, update, "update", nullptr);
+    entry(op_menu_, quit, "quit", &Form1::quit_Click);
+    sh.hide();
+
+    top(skin, skin_menu_, "skin");
+    entry(skin_menu_, wa, "wa", nullptr);
+    entry(skin_menu_, mp, "mp", nullptr);
+    entry(skin_menu_, gr, "gr", nullptr);
+    entry(skin_menu_, mac, "mac", nullptr);
+    entry(skin_menu_, st, "st", nullptr);
+    entry(skin_menu_, bl, "bl", nullptr);
+    entry(skin_menu_, rad, "rad", nullptr);
+
+    top(windo, windo_menu_, "windo");
+    entry(windo_menu_, tp, "tp", &Form1::tp_Click);
+    entry(windo_menu_, max, "max", &Form1::max_Click);
+    entry(windo_menu_, min, "min", &Form1::min_Click);
+
+    top(help, help_menu_, "help");
+    entry(help_menu_, read, "read", nullptr);
+    entry(help_menu_, qu, "qu", nullptr);
+    entry(help_menu_, ab, "ab", nullptr);
+    menubar_.show();
+}
+
+void Form1::PlaceControls() {
+    Text2.set_text("Text2");
+    Text1.set_text("Text1");
+    Text2.set_name("Text2");
+    Text1.set_name("Text1");
+    Picture1.set_name("Picture1");
+    WebBrowser1.Widget().set_name("WebBrowser1");
+
+    panel_.Place(Text2, Pixels(544, 472, 81, 33));
+    panel_.Place(Text1, Pixels(624, 408, 81, 33));
+    panel_.Place(Picture1, Pixels(464, 336, 57, 49));
+    panel_.Place(WebBrowser1.Widget(), Pixels(0, 0, 1017, 649));
+    for (Gtk::Widget* w : {static_cast<Gtk::Widget*>(&Text2), static_cast<Gtk::Widget*>(&Text1),
+                           static_cast<Gtk::Widget*>(&Picture1), &WebBrowser1.Widget()}) {
+        w->show();
+    }
+    panel_.show();
+    layout_.show();
+}
+
+std::vector<std::unique_ptr<layout::Control>> Form1::LayoutControls() {
+    std::vector<std::unique_ptr<layout::Control>> all;
+    for (Gtk::Widget* w : {static_cast<Gtk::Widget*>(&Text2), static_cast<Gtk::Widget*>(&Text1),
+                           static_cast<Gtk::Widget*>(&Picture1), &WebBrowser1.Widget()}) {
+        all.push_back(std::make_unique<PanelControl>(panel_, *w));
+    }
+    for (Gtk::MenuItem* m : {&op, &sh, &cl, &tcp, &update, &quit, &skin, &wa, &mp, &gr, &mac, &st,
+                             &bl, &rad, &windo, static_cast<Gtk::MenuItem*>(&tp), &max, &min, &help,
+                             &read, &qu, &ab}) {
+        all.push_back(std::make_unique<MenuControl>(*m));
+    }
+    return all;
+}
+
+std::vector<layout::Control*> Form1::LayoutView(
+    const std::vector<std::unique_ptr<layout::Control>>& controls) {
+    std::vector<layout::Control*> view;
+    view.reserve(controls.size());
+    for (const auto& c : controls) view.push_back(c.get());
+    return view;
+}
+
+int Form1::WindowState() const {
+    const auto gdk = get_window();
+    if (!gdk) return 0;
+    const auto state = gdk->get_state();
+    if (state & Gdk::WINDOW_STATE_ICONIFIED) return 1;
+    if (state & Gdk::WINDOW_STATE_MAXIMIZED) return 2;
+    return 0;
+}
+
+void Form1::WindowState(int state) {
+    switch (state) {
+        case 0:
+            deiconify();
+            unmaximize();
+            break;
+        case 1:
+            iconify();
+            break;
+        case 2:
+            deiconify();
+            maximize();
+            break;
+        default:
+            break;
+    }
+}
+
+void Form1::Form_Load() {
+    Module2::RecordLayout(*this);
+    ui::SetTag(*this, "1");
+    WebBrowser1.Silent(true);
+    WindowState(0);
+    WebBrowser1.Navigate(TvPage());
+    Picture1.hide();
+    Tray = CTray::Create();
+    Tray->LButtonDblClick().connect(ui::Guarded(this, [this] { Tray_LButtonDblClick(); }));
+    Tray->RButtonUp().connect(ui::Guarded(this, [this] { Tray_RButtonUp(); }));
+    Tray->TipText(get_title());
+    Tray->PicBox(Picture1);
+    Tray->ShowIcon();
+}
+
+void Form1::Form_Resize() {
+    Module2::ScaleLayout(*this);
+    if (WindowState() == 1) HideToTray();
+}
+
+bool Form1::on_window_state_event(GdkEventWindowState* event) {
+    const bool result = Gtk::Window::on_window_state_event(event);
+    if ((event->changed_mask & GDK_WINDOW_STATE_ICONIFIED) &&
+        (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED)) {
+        ui::Guarded(this, [this] { Form_Resize(); })();
+    }
+    return result;
+}
+
+void Form1::HideToTray() {
+    // Without a tray to hold the icon, a hidden window could not be reached
+    // again: then a minimise stays an ordinary minimise.
+    if (!Tray || !Tray->Embedded()) return;
+    if (!get_visible()) return;
+    Hold(true);
+    hide();
+    sh.show();
+}
+
+void Form1::Hold(bool hold) {
+    // A window hidden to the tray still belongs to the running program.
+    auto app = get_application();
+    if (!app || hold == held_) return;
+    held_ = hold;
+    if (hold) {
+        app->hold();
+    } else {
+        app->release();
+    }
+}
+
+void Form1::ShowFromTray() {
+    show();
+    present();
+    Hold(false);
+}
+
+void Form1::Tray_LButtonDblClick() {
+    sh.hide();
+    WindowState(0);
+    ShowFromTray();
+}
+
+void Form1::sh_Click() {
+    WindowState(0);
+    ShowFromTray();
+    sh.hide();
+}
+
+void Form1::Tray_RButtonUp() { PopupMenu(op_menu_); }
+
+void Form1::PopupMenu(Gtk::Menu& menu) {
+    // The pop-up is modal for its owner: the tray's event is still being
+    // handled while the menu is open, so clicks on the icon raise nothing.
+    auto loop = Glib::MainLoop::create();
+    auto done = menu.signal_deactivate().connect([loop] { loop->quit(); });
+    auto hidden = menu.signal_hide().connect([loop] { loop->quit(); });
+    menu.popup_at_pointer(nullptr);
+    if (menu.get_visible()) loop->run();
+    done.disconnect();
+    hidden.disconnect();
+}
+
+void Form1::tp_Click() {
+    if (setting_tp_) return;
+    const std::string flag = ui::GetTag(*this);
+    bool on_top = false;
+    if (flag == "1") {
+        ui::SetTag(*this, "0");
+        on_top = true;
+    } else if (flag == "0") {
+        ui::SetTag(*this, "1");
+        on_top = false;
+    } else {
+        return;
+    }
+    // Activating a check entry toggles it by itself; the flag decides.
+    setting_tp_ = true;
+    tp.set_active(on_top);
+    setting_tp_ = false;
+    set_keep_above(on_top);
+    present();
+}
+
+void Form1::max_Click() { WindowState(2); }
+
+void Form1::min_Click() { WindowState(1); }
+
+void Form1::quit_Click() { Unload(); }
+
+void Form1::Form_QueryUnload() {
+    if (Tray) Tray->DeleteIcon();
+    Tray.reset();
+}
+
+bool Form1::on_delete_event(GdkEventAny*) {
+    Unload();
+    return true;
+}
+
+void Form1::Unload() {
+    if (unloaded_) return;
+    unloaded_ = true;
+    ui::Guarded(this, [this] { Form_QueryUnload(); })();
+    hide();
+    Hold(false);
+    if (auto app = get_application()) app->remove_window(*this);
+}
+
+void Form1::WebBrowser1_DocumentComplete(const std::string&) {
+    dom_contextmenu_.disconnect();
+    M_Dom = WebBrowser1.Document();
+    if (M_Dom) {
+        dom_contextmenu_ = M_Dom->oncontextmenu().connect(
+            sigc::mem_fun(*this, &Form1::M_Dom_oncontextmenu));
+    }
+}
+
+bool Form1::M_Dom_oncontextmenu() { return false; }
+
+void Form1::WebBrowser1_NavigateError(const std::string&, int) {
+    const auto answer = ui::MessageBox(this, "网络超时，请稍后重试，点击是返回主页", "提示",
+                                       ui::Icon::Information, ui::Buttons::YesNo);
+    if (answer == ui::Answer::Yes) {
+        WebBrowser1.Navigate(TvPage());
+    } else {
+        WebBrowser1.Navigate(ErrorPage());
+    }
+}
+
+}  // namespace pelko

@@ -1,0 +1,120 @@
+#pragma once
+
+// Pelko's main window: the TV page in an embedded browser, the menu bar, the
+// tray icon and the hidden controls the version check uses.
+
+#include <gtkmm.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "controls/form_panel.h"
+#include "core/layout.h"
+#include "main/CTray.h"
+#include "main/WebBrowser.h"
+
+namespace pelko {
+
+class Form1 : public Gtk::Window {
+public:
+    // The caption, which the tray icon's tip repeats.
+    static constexpr const char* kCaption = "Pelko网络电视";
+    static constexpr int kClientWidth = 1016;
+    static constexpr int kClientHeight = 650;
+
+    Form1();
+    ~Form1() override;
+    Form1(const Form1&) = delete;
+    Form1& operator=(const Form1&) = delete;
+
+    // The load sequence; the window is shown afterwards unless it was unloaded.
+    void Form_Load();
+    // Closes the window from code, through the same request as its close button.
+    void Unload();
+    bool Unloaded() const { return unloaded_; }
+
+    // For the layout passes: the client area and every control in order.
+    ui::FormPanel& Panel() { return panel_; }
+    std::vector<std::unique_ptr<layout::Control>> LayoutControls();
+    static std::vector<layout::Control*> LayoutView(
+        const std::vector<std::unique_ptr<layout::Control>>& controls);
+
+    // 0 normal, 1 minimised, 2 maximised.
+    int WindowState() const;
+    void WindowState(int state);
+
+private:
+    void BuildMenus();
+    void PlaceControls();
+
+    void Form_Resize();
+    void Form_QueryUnload();
+    bool on_delete_event(GdkEventAny* event) override;
+    bool on_window_state_event(GdkEventWindowState* event) override;
+
+    void Tray_LButtonDblClick();
+    void Tray_RButtonUp();
+    void sh_Click();
+    void tp_Click();
+    void max_Click();
+    void min_Click();
+    void quit_Click();
+
+    void WebBrowser1_DocumentComplete(const std::string& url);
+    void WebBrowser1_NavigateError(const std::string& url, int status);
+    bool M_Dom_oncontextmenu();
+
+    void HideToTray();
+    void ShowFromTray();
+    void PopupMenu(Gtk::Menu& menu);
+    void Hold(bool hold);
+
+    Gtk::Box layout_{Gtk::ORIENTATION_VERTICAL};
+    Gtk::MenuBar menubar_;
+    ui::FormPanel panel_{kClientWidth, kClientHeight};
+
+    // The controls in their order, which is also their stacking from bottom to top.
+    Gtk::Entry Text2;
+    Gtk::Entry Text1;
+    Gtk::Image Picture1;
+    WebBrowser WebBrowser1;
+
+    // The menu tree.
+    Gtk::MenuItem op{"选项"};
+    Gtk::Menu op_menu_;
+    Gtk::MenuItem sh{"显示主界面"};
+    Gtk::MenuItem cl{"垃圾清理"};
+    Gtk::MenuItem tcp{"TCP连接数修改"};
+    Gtk::MenuItem update{"更新程序"};
+    Gtk::MenuItem quit{"退出"};
+    Gtk::MenuItem skin{"换肤"};
+    Gtk::Menu skin_menu_;
+    Gtk::MenuItem wa{"wina"};
+    Gtk::MenuItem mp{"MediaPlayer"};
+    Gtk::MenuItem gr{"Green"};
+    Gtk::MenuItem mac{"Mac"};
+    Gtk::MenuItem st{"Studio"};
+    Gtk::MenuItem bl{"Blue"};
+    Gtk::MenuItem rad{"随机换色"};
+    Gtk::MenuItem windo{"窗口"};
+    Gtk::Menu windo_menu_;
+    Gtk::CheckMenuItem tp{"置顶"};
+    Gtk::MenuItem max{"最大化"};
+    Gtk::MenuItem min{"最小化"};
+    Gtk::MenuItem help{"帮助"};
+    Gtk::Menu help_menu_;
+    Gtk::MenuItem read{"使用说明"};
+    Gtk::MenuItem qu{"反馈问题"};
+    Gtk::MenuItem ab{"关于程序"};
+
+    std::shared_ptr<CTray> Tray;
+    std::shared_ptr<HtmlDocument> M_Dom;
+    sigc::connection dom_contextmenu_;
+
+    bool unloaded_ = false;
+    bool held_ = false;
+    bool setting_tp_ = false;
+};
+
+}  // namespace pelko

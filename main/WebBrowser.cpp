@@ -1,0 +1,277 @@
+#include "main/WebBrowser.h"
+
+#include <cstring>
+
+namespace pelko {
+
+namespace {
+
+constexpr const char* kSelfKey = "pelko-browser";
+
+WebBrowser* Self(gpointer data) { return static_cast<WebBrowser*>(data); }
+
+bool HasScheme(const std::string& url, const char* scheme) {
+    const auto n = std::strlen(scheme);
+    return url.size() >= n && g_ascii_strncasecmp(url.c_str(), scheme, n) == 0;
+}
+
+// Frame documents are asked for as HTML; images, scripts and data are not.
+bool IsDocumentRequest(WebKitURIRequest* request) {
+    SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(request);
+    if (headers == nullptr) return false;
+    const char* accept = soup_message_headers_get_one(headers, "Accept");
+    return accept != nullptr && g_str_has_prefix(accept, "text/html");
+}
+
+void HandToDesktop(const std::string& url) {
+    // Fails loudly (an exception the caller's guard turns into a message)
+    // when the desktop has no program for the address.
+    Gio::AppInfo::launch_default_for_uri(url);
+}
+
+}  // namespace
+
+WebBrowser::WebBrowser() {
+    // A context of our own, kept in memory: the service's pages need no
+    // cookies or caches left behind on disk.
+    context_ = webkit_web_context_new_ephemeral();
+    view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context_));
+    g_object_ref_sink(view_);
+    g_object_set_data(G_OBJECT(view_), kSelfKey, this);
+    widget_ = Glib::wrap(GTK_WIDGET(view_));
+
+    WebKitSettings* settings = webkit_web_view_get_settings(view_);
+    webkit_settings_set_enable_developer_extras(settings, FALSE);
+    webkit_settings_set_media_playback_requires_user_gesture(settings, FALSE);
+    webkit_settings_set_enable_media(settings, TRUE);
+
+    auto connect = [this](const char* signal, GCallback cb) {
+        handlers_.push_back(g_signal_connect(view_, signal, cb, this));
+    };
+    connect("decide-policy", G_CALLBACK(OnDecidePolicy));
+    connect("load-changed", G_CALLBACK(OnLoadChanged));
+    connect("load-failed", G_CALLBACK(OnLoadFailed));
+    connect("load-failed-with-tls-errors", G_CALLBACK(OnTlsErrors));
+    connect("resource-load-started", G_CALLBACK(OnResourceLoadStarted));
+    connect("script-dialog", G_CALLBACK(OnScriptDialog));
+    connect("permission-request", G_CALLBACK(OnPermissionRequest));
+    connect("authenticate", G_CALLBACK(OnAuthenticate));
+    connect("context-menu", G_CALLBACK(OnContextMenu));
+    connect("create", G_CALLBACK(OnCreate));
+    connect("web-process-terminated", G_CALLBACK(OnWebProcessTerminated));
+}
+
+WebBrowser::~WebBrowser() {
+    *alive_ = false;
+    stall_timer_.disconnect();
+    g_object_set_data(G_OBJECT(view_), kSelfKey, nullptr);
+    for (gulong id : handlers_) g_signal_handler_disconnect(view_, id);
+    webkit_web_view_stop_loading(view_);
+    g_object_unref(view_);
+    g_object_unref(context_);
+}
+
+void WebBrowser::Navigate(const std::string& url) {
+    if (HasScheme(url, "mailto:")) {
+        HandToDesktop(url);
+        return;
+    }
+    webkit_web_view_load_uri(view_, url.c_str());
+}
+
+void WebBrowser::Open(const std::string& url) noexcept {
+    try {
+        Navigate(url);
+    } catch (...) {
+        // A link on the page has no one to answer to; the menu's own mail
+        // entry reports its failure.
+    }
+}
+
+bool WebBrowser::IsQuietError(const GError* error) {
+    // A load we stopped ourselves, one replaced by another navigation, or one
+    // handed elsewhere (a download, a mail address) is not a failure.
+    return g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
+           g_error_matches(error, WEBKIT_POLICY_ERROR,
+                           WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE) ||
+           g_error_matches(error, WEBKIT_PLUGIN_ERROR, WEBKIT_PLUGIN_ERROR_WILL_HANDLE_LOAD) ||
+           g_error_matches(error, WEBKIT_DOWNLOAD_ERROR, WEBKIT_DOWNLOAD_ERROR_CANCELLED_BY_USER);
+}
+
+void WebBrowser::Failed(const std::string& url, int status) {
+    // The report runs from the main loop: the question it leads to runs a
+    // loop of its own, which must not sit inside the browser's callbacks.
+    std::weak_ptr<bool> alive = alive_;
+    Glib::signal_idle().connect_once([this, alive, url, status] {
+        if (alive.expired()) return;
+        navigate_error_.emit(url, status);
+    });
+}
+
+void WebBrowser::ArmStallTimer() {
+    stall_timer_.disconnect();
+    stall_timer_ = Glib::signal_timeout().connect_seconds(
+        sigc::mem_fun(*this, &WebBrowser::StallTimeout), kStallSeconds);
+}
+
+bool WebBrowser::StallTimeout() {
+    const char* uri = webkit_web_view_get_uri(view_);
+    const std::string url = uri != nullptr ? uri : "";
+    // Stopping reports a cancelled load, which is quiet; the stall is the failure.
+    webkit_web_view_stop_loading(view_);
+    Failed(url, 0);
+    return false;
+}
+
+gboolean WebBrowser::OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* decision,
+                                    WebKitPolicyDecisionType type, gpointer self) {
+    switch (type) {
+        case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION: {
+            auto* nav = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
+            WebKitURIRequest* request = webkit_navigation_action_get_request(
+                webkit_navigation_policy_decision_get_navigation_action(nav));
+            const std::string url = webkit_uri_request_get_uri(request);
+            if (HasScheme(url, "mailto:")) {
+                webkit_policy_decision_ignore(decision);
+                Self(self)->Open(url);
+                return TRUE;
+            }
+            return FALSE;
+        }
+        case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION: {
+            // There is one window: a link meant for a new one opens in it.
+            auto* nav = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
+            WebKitURIRequest* request = webkit_navigation_action_get_request(
+                webkit_navigation_policy_decision_get_navigation_action(nav));
+            webkit_policy_decision_ignore(decision);
+            Self(self)->Open(webkit_uri_request_get_uri(request));
+            return TRUE;
+        }
+        case WEBKIT_POLICY_DECISION_TYPE_RESPONSE: {
+            auto* response_decision = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+            WebKitURIResponse* response =
+                webkit_response_policy_decision_get_response(response_decision);
+            const guint status = webkit_uri_response_get_status_code(response);
+            if (status >= 400) {
+                // Shown as the server sent it until the user has answered.
+                Self(self)->Failed(webkit_uri_response_get_uri(response), static_cast<int>(status));
+            }
+            if (!webkit_response_policy_decision_is_mime_type_supported(response_decision) &&
+                webkit_response_policy_decision_is_main_frame_main_resource(response_decision)) {
+                // Nothing here saves files: a page that is no page is not shown.
+                webkit_policy_decision_ignore(decision);
+                return TRUE;
+            }
+            return FALSE;
+        }
+        default:
+            (void)view;
+            return FALSE;
+    }
+}
+
+void WebBrowser::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpointer self) {
+    auto* browser = Self(self);
+    switch (event) {
+        case WEBKIT_LOAD_STARTED:
+        case WEBKIT_LOAD_REDIRECTED:
+            browser->ArmStallTimer();
+            break;
+        case WEBKIT_LOAD_COMMITTED: {
+            browser->stall_timer_.disconnect();
+            const char* uri = webkit_web_view_get_uri(view);
+            browser->document_ = std::make_shared<HtmlDocument>(uri != nullptr ? uri : "");
+            break;
+        }
+        case WEBKIT_LOAD_FINISHED: {
+            browser->stall_timer_.disconnect();
+            const char* uri = webkit_web_view_get_uri(view);
+            browser->document_complete_.emit(uri != nullptr ? uri : "");
+            break;
+        }
+    }
+}
+
+gboolean WebBrowser::OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError* error,
+                                  gpointer self) {
+    auto* browser = Self(self);
+    browser->stall_timer_.disconnect();
+    if (IsQuietError(error)) return TRUE;
+    browser->Failed(uri != nullptr ? uri : "", 0);
+    // The question replaces the browser's own error page.
+    return TRUE;
+}
+
+gboolean WebBrowser::OnTlsErrors(WebKitWebView*, gchar*, GTlsCertificate*, GTlsCertificateFlags,
+                                 gpointer) {
+    // No exceptions for bad certificates: the load fails like any other.
+    return FALSE;
+}
+
+void WebBrowser::OnResourceLoadStarted(WebKitWebView* view, WebKitWebResource* resource,
+                                       WebKitURIRequest* request, gpointer) {
+    // The top-level document reports its own failure through load-failed.
+    if (resource == webkit_web_view_get_main_resource(view)) return;
+    if (!IsDocumentRequest(request)) return;
+    g_signal_connect_object(resource, "failed", G_CALLBACK(OnResourceFailed), view,
+                            static_cast<GConnectFlags>(0));
+}
+
+void WebBrowser::OnResourceFailed(WebKitWebResource* resource, GError* error, gpointer view) {
+    auto* browser = static_cast<WebBrowser*>(g_object_get_data(G_OBJECT(view), kSelfKey));
+    if (browser == nullptr || IsQuietError(error)) return;
+    browser->Failed(webkit_web_resource_get_uri(resource), 0);
+}
+
+gboolean WebBrowser::OnScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer self) {
+    if (!Self(self)->silent_) return FALSE;
+    switch (webkit_script_dialog_get_dialog_type(dialog)) {
+        case WEBKIT_SCRIPT_DIALOG_CONFIRM:
+            webkit_script_dialog_confirm_set_confirmed(dialog, FALSE);
+            break;
+        case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
+            // Leaving the page is what the user asked for.
+            webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);
+            break;
+        default:
+            break;
+    }
+    return TRUE;
+}
+
+gboolean WebBrowser::OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request,
+                                         gpointer self) {
+    if (!Self(self)->silent_) return FALSE;
+    webkit_permission_request_deny(request);
+    return TRUE;
+}
+
+gboolean WebBrowser::OnAuthenticate(WebKitWebView*, WebKitAuthenticationRequest* request,
+                                    gpointer self) {
+    if (!Self(self)->silent_) return FALSE;
+    webkit_authentication_request_cancel(request);
+    return TRUE;
+}
+
+gboolean WebBrowser::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*,
+                                   WebKitHitTestResult*, gpointer self) {
+    auto doc = Self(self)->document_;
+    if (!doc || doc->oncontextmenu().empty()) return FALSE;
+    // A handler that returns false cancels the menu.
+    const bool proceed = doc->oncontextmenu().emit();
+    return proceed ? FALSE : TRUE;
+}
+
+GtkWidget* WebBrowser::OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self) {
+    WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+    if (request != nullptr) Self(self)->Open(webkit_uri_request_get_uri(request));
+    return nullptr;
+}
+
+void WebBrowser::OnWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason,
+                                        gpointer self) {
+    const char* uri = webkit_web_view_get_uri(view);
+    Self(self)->Failed(uri != nullptr ? uri : "", 0);
+}
+
+}  // namespace pelko

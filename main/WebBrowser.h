@@ -1,0 +1,102 @@
+#pragma once
+
+// The embedded browser: a WebKitGTK view behind the few members the main
+// window uses. It owns its web context and disconnects everything it
+// connected when it goes.
+
+#include <gtkmm.h>
+#include <webkit2/webkit2.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pelko {
+
+// The document the browser shows. Handlers of oncontextmenu return false to
+// cancel the browser's own context menu.
+class HtmlDocument {
+public:
+    explicit HtmlDocument(std::string url) : url_(std::move(url)) {}
+    const std::string& URL() const { return url_; }
+    sigc::signal<bool()>& oncontextmenu() { return oncontextmenu_; }
+
+private:
+    std::string url_;
+    sigc::signal<bool()> oncontextmenu_;
+};
+
+class WebBrowser {
+public:
+    WebBrowser();
+    ~WebBrowser();
+    WebBrowser(const WebBrowser&) = delete;
+    WebBrowser& operator=(const WebBrowser&) = delete;
+
+    Gtk::Widget& Widget() { return *widget_; }
+
+    // No dialog of the browser's own: script dialogs, permission and
+    // authentication requests are answered quietly.
+    bool Silent() const { return silent_; }
+    void Silent(bool quiet) { silent_ = quiet; }
+
+    // Starts a navigation and returns. A "mailto:" address goes to the
+    // desktop's mail program and is never rendered.
+    void Navigate(const std::string& url);
+
+    // The document shown now; empty before the first one is committed.
+    std::shared_ptr<HtmlDocument> Document() const { return document_; }
+
+    // The top-level document has finished loading.
+    sigc::signal<void(const std::string& url)>& DocumentComplete() { return document_complete_; }
+    // A navigation failed, of the page or of a frame: network errors, HTTP
+    // statuses of 400 and up, a stall, a crash of the page's process. Raised
+    // from the main loop, outside the browser's own callbacks.
+    sigc::signal<void(const std::string& url, int status)>& NavigateError() {
+        return navigate_error_;
+    }
+
+    // How long a navigation may go without an answer before it counts as failed.
+    static constexpr unsigned kStallSeconds = 20;
+
+private:
+    static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType,
+                                   gpointer self);
+    static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
+    static gboolean OnLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* uri, GError*,
+                                 gpointer self);
+    static gboolean OnTlsErrors(WebKitWebView*, gchar* uri, GTlsCertificate*, GTlsCertificateFlags,
+                                gpointer self);
+    static void OnResourceLoadStarted(WebKitWebView*, WebKitWebResource*, WebKitURIRequest*,
+                                      gpointer self);
+    static void OnResourceFailed(WebKitWebResource*, GError*, gpointer view);
+    static gboolean OnScriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer self);
+    static gboolean OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest*, gpointer self);
+    static gboolean OnAuthenticate(WebKitWebView*, WebKitAuthenticationRequest*, gpointer self);
+    static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*,
+                                  WebKitHitTestResult*, gpointer self);
+    static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction*, gpointer self);
+    static void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason,
+                                       gpointer self);
+
+    // Navigate for links the page itself opens, where no one hears a failure.
+    void Open(const std::string& url) noexcept;
+    void Failed(const std::string& url, int status);
+    void ArmStallTimer();
+    bool StallTimeout();
+    static bool IsQuietError(const GError* error);
+
+    WebKitWebContext* context_ = nullptr;
+    WebKitWebView* view_ = nullptr;
+    Gtk::Widget* widget_ = nullptr;
+    std::vector<gulong> handlers_;
+    bool silent_ = false;
+    std::shared_ptr<HtmlDocument> document_;
+    sigc::connection stall_timer_;
+    sigc::signal<void(const std::string&)> document_complete_;
+    sigc::signal<void(const std::string&, int)> navigate_error_;
+    // Pending failure reports hold this, so that none outlives the browser.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
+}  // namespace pelko

@@ -1,0 +1,401 @@
+"""Drives the real programs in a desktop session the way a user and an
+assistive tool would: windows through the window manager (xdotool, xprop,
+xwininfo), menus, labels and buttons through the accessibility tree."""
+
+import contextlib
+import http.server
+import os
+import re
+import shutil
+import signal
+import socket
+import socketserver
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+import pyatspi
+
+APP_DIR = os.environ.get("PELKO_APP_DIR", "")
+SERVICE = os.environ.get("PELKO_SERVICE_BIN", "")
+CAPTION = "Pelko网络电视"
+
+
+def wait_until(predicate, timeout=15.0, interval=0.1, what="condition"):
+    """Polls a condition of another process; there is no event to wait on."""
+    deadline = time.monotonic() + timeout
+    last = None
+    while time.monotonic() < deadline:
+        last = predicate()
+        if last:
+            return last
+        time.sleep(interval)
+    raise AssertionError(f"timed out waiting for {what}")
+
+
+def run(*cmd):
+    return subprocess.run(cmd, capture_output=True, text=True, check=False).stdout
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+# ---------------------------------------------------------------- web server
+
+class FaultServer:
+    """An HTTP server on 127.0.0.1 whose answers the test chooses per path:
+    a page, an HTTP status, a stall or bytes that are no HTTP at all."""
+
+    def __init__(self):
+        self.routes = {}
+        self.log = []
+        self._lock = threading.Lock()
+        self._stop = threading.Event()
+        outer = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.0"
+
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                path = self.path.split("?", 1)[0]
+                with outer._lock:
+                    outer.log.append(path)
+                    route = outer.routes.get(path, (404, "text/html", "<h1>not here</h1>"))
+                status, ctype, body = route
+                if status == "stall":
+                    outer._stop.wait(120)
+                    return
+                if status == "garbage":
+                    self.wfile.write(b"\x00\xffthis is not http\r\n\r\n")
+                    return
+                data = body.encode("utf-8") if isinstance(body, str) else body
+                self.send_response(status)
+                self.send_header("Content-Type", ctype)
+                self.send_header("Content-Length", str(len(data)))
+                self.end_headers()
+                self.wfile.write(data)
+
+        class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+            daemon_threads = True
+
+        self.httpd = Server(("127.0.0.1", 0), Handler)
+        self.host = f"http://127.0.0.1:{self.httpd.server_address[1]}"
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.thread.start()
+
+    def page(self, path, html, status=200):
+        self.routes[path] = (status, "text/html; charset=utf-8", html)
+
+    def fault(self, path, kind):
+        self.routes[path] = (kind, "", "")
+
+    def hits(self, path):
+        with self._lock:
+            return self.log.count(path)
+
+    def close(self):
+        self._stop.set()
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def solid_page(colour, extra=""):
+    return (f"<!DOCTYPE html><html><head><meta charset='utf-8'><style>html,body{{margin:0;"
+            f"height:100%;background:{colour};overflow:hidden}}</style></head>"
+            f"<body>{extra}</body></html>")
+
+
+class DemoService:
+    """The demo service host on a free port, logging every request."""
+
+    def __init__(self, root=None):
+        cmd = [SERVICE, "--port", "0"]
+        if root:
+            cmd += ["--root", root]
+        self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        line = self.proc.stdout.readline()
+        m = re.search(r"listening on (http://\S+)", line)
+        if not m:
+            self.proc.kill()
+            raise AssertionError(f"service did not start: {line!r}")
+        self.host = m.group(1)
+        self.lines = []
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+
+    def _read(self):
+        for line in self.proc.stderr:
+            self.lines.append(line.rstrip("\n"))
+
+    def close(self):
+        self.proc.terminate()
+        try:
+            self.proc.wait(5)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+
+
+# ---------------------------------------------------------------- programs
+
+def program_folder(tmp):
+    """A private copy of the built program folder, so tests never share files."""
+    dest = os.path.join(tmp, "app")
+    shutil.copytree(APP_DIR, dest, symlinks=True)
+    return dest
+
+
+class Program:
+    """One started program, ended with the test whatever happens."""
+
+    def __init__(self, path, host, extra_env=None):
+        env = dict(os.environ, PELKO_SERVICE_HOST=host)
+        env.update(extra_env or {})
+        self.proc = subprocess.Popen([path], env=env, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT, text=True)
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def close(self):
+        if self.alive():
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+
+
+# ---------------------------------------------------------------- windows
+
+def windows_named(name, pid=None, visible=True):
+    cmd = ["xdotool", "search"]
+    if visible:
+        cmd.append("--onlyvisible")
+    if pid is not None:
+        cmd += ["--pid", str(pid)]
+    cmd += ["--name", f"^{re.escape(name)}$"]
+    return [int(w) for w in run(*cmd).split()]
+
+
+def main_window(pid, timeout=20):
+    return wait_until(lambda: (windows_named(CAPTION, pid) or [None])[0], timeout,
+                      what="main window")
+
+
+def wm_state(wid):
+    return run("xprop", "-id", str(wid), "_NET_WM_STATE")
+
+
+def is_viewable(wid):
+    return "IsViewable" in run("xwininfo", "-id", str(wid))
+
+
+def geometry(wid):
+    out = run("xwininfo", "-id", str(wid))
+    def num(key):
+        return int(re.search(key + r":\s+(-?\d+)", out).group(1))
+    return {"x": num("Absolute upper-left X"), "y": num("Absolute upper-left Y"),
+            "width": num("Width"), "height": num("Height")}
+
+
+def tray_icon(name="pelko-tray"):
+    """The absolute centre of our icon in the tray, or None while it is not there."""
+    for line in run("xwininfo", "-root", "-tree").splitlines():
+        if f'("{name}"' in line:
+            m = re.search(r"(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+)", line)
+            if m:
+                w, h, x, y = map(int, m.groups())
+                return x + w // 2, y + h // 2
+    return None
+
+
+def click_at(x, y, button=1, repeat=1):
+    run("xdotool", "mousemove", "--sync", str(x), str(y))
+    time.sleep(0.1)
+    run("xdotool", "click", "--repeat", str(repeat), "--delay", "60", str(button))
+
+
+def popup_shown(pid):
+    """Whether a pop-up menu of the program is on screen (menus are windows
+    the window manager does not manage, so they carry no caption)."""
+    for wid in run("xdotool", "search", "--onlyvisible", "--pid", str(pid), "--class", "").split():
+        if "_NET_WM_WINDOW_TYPE_POPUP_MENU" in run("xprop", "-id", wid, "_NET_WM_WINDOW_TYPE"):
+            return True
+    return False
+
+
+def tray_popup(pid, keys):
+    """Opens the tray icon's pop-up menu and picks an entry with the keyboard."""
+    click_at(*wait_until(tray_icon, what="tray icon"), button=3)
+    wait_until(lambda: popup_shown(pid), what="tray pop-up menu")
+    for key in keys:
+        run("xdotool", "key", key)
+        time.sleep(0.1)
+
+
+def screenshot(path):
+    run("import", "-window", "root", path)
+
+
+def pixel(path, x, y):
+    out = run("convert", path, "-format", f"%[pixel:p{{{x},{y}}}]", "info:-")
+    m = re.search(r"\((\d+),(\d+),(\d+)", out)
+    return tuple(int(v) for v in m.groups()) if m else None
+
+
+# ---------------------------------------------------------------- accessibility
+
+def application(pid, timeout=20):
+    def find():
+        desktop = pyatspi.Registry.getDesktop(0)
+        for i in range(desktop.childCount):
+            app = desktop.getChildAtIndex(i)
+            try:
+                if app is not None and app.get_process_id() == pid:
+                    return app
+            except Exception:
+                pass
+        return None
+    return wait_until(find, timeout, what="accessible application")
+
+
+def descendants(node, role=None, name=None, depth=12):
+    found = []
+    def walk(n, d):
+        if n is None or d > depth:
+            return
+        try:
+            if (role is None or n.getRoleName() == role) and (name is None or n.name == name):
+                found.append(n)
+            if n.getRoleName() == "document web":
+                return
+            for i in range(n.childCount):
+                walk(n.getChildAtIndex(i), d + 1)
+        except Exception:
+            pass
+    walk(node, 0)
+    return found
+
+
+def state(node, st):
+    return node.getState().contains(st)
+
+
+def menu_bar(app):
+    return wait_until(lambda: (descendants(app, "menu bar") or [None])[0], what="menu bar")
+
+
+def menu_tree(app):
+    """[(menu caption, [(entry caption, role, visible, checked), ...]), ...]"""
+    bar = menu_bar(app)
+    tree = []
+    for i in range(bar.childCount):
+        menu = bar.getChildAtIndex(i)
+        entries = []
+        for k in range(menu.childCount):
+            e = menu.getChildAtIndex(k)
+            entries.append((e.name, e.getRoleName(), state(e, pyatspi.STATE_VISIBLE),
+                            state(e, pyatspi.STATE_CHECKED)))
+        tree.append((menu.name, entries))
+    return tree
+
+
+def menu_entry(app, caption):
+    found = [e for e in descendants(app, name=caption)
+             if e.getRoleName() in ("menu item", "check menu item")]
+    if not found:
+        raise AssertionError(f"no menu entry {caption}")
+    return found[0]
+
+
+def centre(node):
+    ext = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    return ext.x + ext.width // 2, ext.y + ext.height // 2
+
+
+def choose(wid, app, menu, entry):
+    """Picks a menu entry with the mouse, as a user would: a click on the
+    menu's title, then on the entry, both found by caption."""
+    bar = menu_bar(app)
+    title = [bar.getChildAtIndex(i) for i in range(bar.childCount)
+             if bar.getChildAtIndex(i).name == menu][0]
+    target = menu_entry(app, entry)
+    pid = app.get_process_id()
+    for _ in range(3):
+        click_at(*centre(title))
+        try:
+            wait_until(lambda: popup_shown(pid) and state(target, pyatspi.STATE_SHOWING), 3,
+                       what=f"{menu} opened")
+            break
+        except AssertionError:
+            run("xdotool", "key", "Escape")
+    else:
+        raise AssertionError(f"the menu {menu} does not open")
+    # Menus take a click that comes too soon after they opened for the end of
+    # the click that opened them.
+    time.sleep(0.6)
+    click_at(*centre(target))
+    wait_until(lambda: not popup_shown(pid), 5, what="menu closed")
+
+
+def activate(node):
+    action = node.queryAction()
+    for i in range(action.nActions):
+        if action.getName(i) in ("click", "press", "activate"):
+            action.doAction(i)
+            return
+    action.doAction(0)
+
+
+def dialogs(app, title=None):
+    out = []
+    for role in ("alert", "dialog"):
+        for d in descendants(app, role, depth=2):
+            try:
+                if state(d, pyatspi.STATE_SHOWING) and (title is None or d.name == title):
+                    out.append(d)
+            except Exception:
+                pass
+    return out
+
+
+def wait_dialog(app, title, timeout=20):
+    return wait_until(lambda: (dialogs(app, title) or [None])[0], timeout,
+                      what=f"message box {title}")
+
+
+def texts(node):
+    return [l.name for l in descendants(node, "label")]
+
+
+def press(dialog, caption):
+    buttons = [b for b in descendants(dialog, "push button") if b.name.replace("_", "") == caption]
+    if not buttons:
+        raise AssertionError(f"no button {caption} in {[b.name for b in descendants(dialog, 'push button')]}")
+    activate(buttons[0])
+
+
+class GuiTest(unittest.TestCase):
+    """Temporary program folder, a fault server, and clean-up of all started."""
+
+    def setUp(self):
+        self._tmp = tempfile.TemporaryDirectory(prefix="pelko-gui-")
+        self.tmp = self._tmp.name
+        self.app_dir = program_folder(self.tmp)
+        self.server = FaultServer()
+        self.addCleanup(self.server.close)
+        self.addCleanup(self._tmp.cleanup)
+
+    def start(self, host=None, program="Pelko"):
+        p = Program(os.path.join(self.app_dir, program), host or self.server.host)
+        self.addCleanup(p.close)
+        return p

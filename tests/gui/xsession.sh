@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Runs one command inside a desktop session of its own: a virtual X server,
+# a window manager, a notification-area tray and a session bus. Everything
+# started here ends with the command, whatever way it ends.
+#   xsession.sh COMMAND [ARGS...]
+set -u
+
+tmp=$(mktemp -d /tmp/pelko-xsession.XXXXXX)
+pids=()
+cleanup() {
+  for ((i=${#pids[@]}-1; i>=0; i--)); do kill "${pids[$i]}" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 143' TERM INT
+
+# Xvfb picks a free display and tells us which.
+exec 3> "$tmp/display"
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp +extension RANDR >"$tmp/xvfb.log" 2>&1 &
+pids+=($!)
+exec 3>&-
+for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.05; done
+if [ ! -s "$tmp/display" ]; then echo "xsession: Xvfb did not start" >&2; cat "$tmp/xvfb.log" >&2; exit 1; fi
+export DISPLAY=":$(head -n1 "$tmp/display")"
+
+export GSETTINGS_BACKEND=memory GTK_IM_MODULE=none
+export XDG_RUNTIME_DIR="$tmp/run" HOME="${PELKO_TEST_HOME:-$tmp/home}"
+mkdir -p "$XDG_RUNTIME_DIR" "$HOME" && chmod 700 "$XDG_RUNTIME_DIR"
+# WebKit's sandbox needs user namespaces, which test containers rarely give.
+export WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1 WEBKIT_DISABLE_COMPOSITING_MODE=1
+
+if command -v dbus-daemon >/dev/null; then
+  eval "$(dbus-launch --sh-syntax 2>/dev/null)" && pids+=("$DBUS_SESSION_BUS_PID")
+fi
+
+openbox --sm-disable >"$tmp/openbox.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.05; done
+
+if [ -z "${PELKO_NO_TRAY:-}" ]; then
+  trayer --edge bottom --align right --widthtype request --height 32 --SetDockType true \
+         --transparent false --tint 0x404040 >"$tmp/trayer.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do xprop -root _NET_SYSTEM_TRAY_S0 >/dev/null 2>&1; \
+    xwininfo -root -tree 2>/dev/null | grep -q '"panel"' && break; sleep 0.05; done
+fi
+
+"$@" &
+child=$!
+pids+=($child)
+wait $child

@@ -1,0 +1,141 @@
+#include "updater/Form1.h"
+
+#include <sys/stat.h>
+
+#include "controls/msgbox.h"
+#include "core/format_size.h"
+#include "core/layout.h"
+#include "core/program_folder.h"
+#include "core/service_host.h"
+
+namespace pelko::updater {
+
+namespace {
+
+// Positions and sizes are given in pixels at 96 dpi; the panel takes twips.
+layout::Rect Px(int left, int top, int width, int height) {
+    constexpr double t = layout::kTwipsPerPixel;
+    return {left * t, top * t, width * t, height * t};
+}
+
+// The window's fonts: SimSun where it exists, another CJK face where not.
+constexpr const char* kStyle = R"css(
+#PelkoUpdate, #PelkoUpdate * {
+    font-family: "SimSun", "宋体", "NSimSun", "WenQuanYi Micro Hei", sans-serif;
+    font-size: 9pt;
+}
+#PelkoUpdate #Label1 {
+    font-size: 12pt;
+    font-weight: normal;
+}
+)css";
+
+}  // namespace
+
+Form1::Form1() {
+    set_name("PelkoUpdate");
+    set_title(kCaption);
+    // A fixed single border: the user can move and minimise it, nothing more.
+    set_resizable(false);
+    set_position(Gtk::WIN_POS_CENTER);
+    set_icon(Gdk::Pixbuf::create_from_resource("/pelko/updater/pelkoupdate-32.png"));
+    auto css = Gtk::CssProvider::create();
+    css->load_from_data(kStyle);
+    get_style_context()->add_provider_for_screen(Gdk::Screen::get_default(), css,
+                                                 GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+
+    Image1.set(Gdk::Pixbuf::create_from_resource("/pelko/updater/banner.jpg"));
+    Label1.set_text("升级服务器地址:");
+    Label1.set_name("Label1");
+    Label2.set_text(ServiceHost() + "/Pelko");
+    cmdok.set_label("开始");
+    cmdcancel.set_label("取消");
+    cmdcancel.set_sensitive(false);
+    for (Gtk::Label* label : {&Label1, &Label2, &Label3}) {
+        label->set_xalign(0.0f);
+        label->set_yalign(0.0f);
+    }
+
+    panel_.Place(Image1, Px(8, 8, 114, 228));
+    panel_.Place(Label1, Px(128, 40, 121, 17));
+    panel_.Place(Label2, Px(256, 40, 257, 17));
+    panel_.Place(DL, Px(136, 80, 329, 17));
+    SetProgressText("Label3");
+    panel_.Place(cmdok, Px(152, 160, 81, 33));
+    panel_.Place(cmdcancel, Px(312, 160, 81, 33));
+    add(panel_);
+    panel_.show_all();
+
+    cmdok.signal_clicked().connect(ui::Guarded(this, [this] { cmdok_Click(); }));
+    cmdcancel.signal_clicked().connect(ui::Guarded(this, [this] { cmdcancel_Click(); }));
+    DL.DownloadProgress().connect(ui::Guarded(
+        this, [this](float f, long n, std::int32_t size) { DownloadProgress(f, n, size); }));
+    DL.DownloadComplete().connect(
+        ui::Guarded(this, [this](std::int32_t status) { DownloadComplete(status); }));
+
+    ui::Guarded(this, [this] { Form_Load(); })();
+}
+
+void Form1::on_realize() {
+    Gtk::Window::on_realize();
+    // No maximise button and no resizing, as with a fixed single border.
+    get_window()->set_functions(Gdk::FUNC_MOVE | Gdk::FUNC_MINIMIZE | Gdk::FUNC_CLOSE);
+    get_window()->set_decorations(Gdk::DECOR_BORDER | Gdk::DECOR_TITLE | Gdk::DECOR_MENU |
+                                  Gdk::DECOR_MINIMIZE);
+}
+
+void Form1::Form_Load() { Label3.hide(); }
+
+void Form1::cmdok_Click() {
+    DL.URL(Label2.get_text());
+    DL.SaveFolder(ProgramFolder());
+    DL.StartDownload();
+    cmdcancel.set_sensitive(true);
+    Label3.show();
+}
+
+void Form1::cmdcancel_Click() { DL.CancelDownload(); }
+
+void Form1::DownloadProgress(float fraction, long, std::int32_t size) {
+    SetProgressText(ProgressText(fraction, size));
+}
+
+void Form1::DownloadComplete(std::int32_t status) {
+    cmdcancel.set_sensitive(false);
+    if (status > 0) {
+        const std::string size = FormatSize(status);
+        const std::string saved = DL.SavedFile();
+        ui::MessageBox(this, "完成" + size + "下载并保存到" + saved, "完成", ui::Icon::Information,
+                       ui::Buttons::Ok);
+        StartMainProgram();
+        hide();
+    } else if (status < 0) {
+        ui::MessageBox(this, "下载失败", "错误", ui::Icon::Information, ui::Buttons::Ok);
+    }
+}
+
+void Form1::SetProgressText(const std::string& text) {
+    Label3.set_text(text);
+    int min_width = 0;
+    int natural_width = 0;
+    int min_height = 0;
+    int natural_height = 0;
+    Label3.get_preferred_width(min_width, natural_width);
+    Label3.get_preferred_height_for_width(natural_width, min_height, natural_height);
+    constexpr double t = layout::kTwipsPerPixel;
+    panel_.Place(Label3, {376 * t, 104 * t, natural_width * t, natural_height * t});
+}
+
+void Form1::StartMainProgram() {
+    const std::string program = ProgramFolder() + "/Pelko";
+    // A program file that lost its execute bits is given them back wherever
+    // it may be read, so that the update does not end in a file nobody can run.
+    struct stat st {};
+    if (::stat(program.c_str(), &st) == 0 && (st.st_mode & S_IXUSR) == 0) {
+        ::chmod(program.c_str(), (st.st_mode & 07777) | ((st.st_mode & 0444) >> 2));
+    }
+    // No arguments, the working folder inherited, and no wait for it.
+    Glib::spawn_async("", std::vector<std::string>{program}, Glib::SPAWN_DEFAULT);
+}
+
+}  // namespace pelko::updater

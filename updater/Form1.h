@@ -1,0 +1,54 @@
+#pragma once
+
+// PelkoUpdate's one window: the download address, Start and Cancel, the
+// download control's strip and the progress text. A successful download
+// replaces the main program, which is started once the user has read the
+// result; the window then closes.
+
+#include <gtkmm.h>
+
+#include <cstdint>
+#include <string>
+
+#include "controls/download_control.h"
+#include "controls/form_panel.h"
+
+namespace pelko::updater {
+
+class Form1 : public Gtk::Window {
+  public:
+    static constexpr const char* kCaption = "PelkoUpdate";
+    static constexpr int kClientWidth = 501;
+    static constexpr int kClientHeight = 249;
+
+    Form1();
+    Form1(const Form1&) = delete;
+    Form1& operator=(const Form1&) = delete;
+
+  protected:
+    void on_realize() override;
+
+  private:
+    void Form_Load();
+    void cmdok_Click();
+    void cmdcancel_Click();
+    void DownloadProgress(float fraction, long unused, std::int32_t size);
+    void DownloadComplete(std::int32_t status);
+
+    // The progress text sizes itself to its text, from its fixed top-left corner.
+    void SetProgressText(const std::string& text);
+    // Starts the program folder's main program; throws when it cannot.
+    static void StartMainProgram();
+
+    ui::FormPanel panel_{kClientWidth, kClientHeight};
+    // The controls in their order, which is also their stacking from bottom to top.
+    Gtk::Image Image1;
+    Gtk::Label Label1;
+    Gtk::Label Label2;
+    ui::DownloadControl DL;
+    Gtk::Label Label3;
+    Gtk::Button cmdok;
+    Gtk::Button cmdcancel;
+};
+
+}  // namespace pelko::updater

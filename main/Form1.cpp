@@ -238,21 +238,24 @@ void Form1::HideToTray() {
 }
 
 void Form1::Hold(bool hold) {
-    // A window hidden to the tray still belongs to the running program.
-    auto app = get_application();
-    if (!app || hold == held_) return;
-    held_ = hold;
+    // A hidden window leaves the application's list of windows; while the
+    // window waits in the tray, the program is held open on its behalf.
+    if (hold == held_) return;
     if (hold) {
-        app->hold();
+        app_ = get_application();
+        if (!app_) return;
+        app_->hold();
     } else {
-        app->release();
+        if (!get_application()) app_->add_window(*this);
+        app_->release();
     }
+    held_ = hold;
 }
 
 void Form1::ShowFromTray() {
+    Hold(false);
     show();
     present();
-    Hold(false);
 }
 
 void Form1::Tray_LButtonDblClick() {
@@ -304,6 +307,7 @@ void Form1::tp_Click() {
 
 void Form1::max_Click() { WindowState(2); }
 
+
 void Form1::min_Click() { WindowState(1); }
 
 void Form1::quit_Click() { Unload(); }
@@ -322,8 +326,11 @@ void Form1::Unload() {
     if (unloaded_) return;
     unloaded_ = true;
     ui::Guarded(this, [this] { Form_QueryUnload(); })();
+    if (held_) {
+        app_->release();
+        held_ = false;
+    }
     hide();
-    Hold(false);
     if (auto app = get_application()) app->remove_window(*this);
 }
 

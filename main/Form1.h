@@ -112,6 +112,7 @@ private:
     std::shared_ptr<HtmlDocument> M_Dom;
     sigc::connection dom_contextmenu_;
 
+    Glib::RefPtr<Gtk::Application> app_;
     bool unloaded_ = false;
     bool held_ = false;
     bool setting_tp_ = false;

@@ -9,7 +9,8 @@ build_pkgs=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-gl
   fonts-wqy-microhei
 )
-run_pkgs=(xvfb openbox trayer xdotool x11-utils imagemagick dbus-x11 at-spi2-core python3)
+run_pkgs=(xvfb openbox trayer xdotool x11-utils imagemagick dbus-x11 at-spi2-core
+          python3 python3-pyatspi gir1.2-atspi-2.0 curl)
 bench_pkgs=(surf)
 
 want=("${build_pkgs[@]}" "${run_pkgs[@]}")

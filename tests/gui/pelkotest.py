@@ -158,8 +158,15 @@ class Program:
     def __init__(self, path, host, extra_env=None):
         env = dict(os.environ, PELKO_SERVICE_HOST=host)
         env.update(extra_env or {})
-        self.proc = subprocess.Popen([path], env=env, stdout=subprocess.PIPE,
-                                     stderr=subprocess.STDOUT, text=True)
+        # Output goes to a file: a pipe nobody reads would stall the program.
+        self.log_path = path + ".log"
+        self._log = open(self.log_path, "w")
+        self.proc = subprocess.Popen([path], env=env, stdout=self._log,
+                                     stderr=subprocess.STDOUT)
+
+    def output(self):
+        with open(self.log_path, errors="replace") as f:
+            return f.read()
 
     def alive(self):
         return self.proc.poll() is None
@@ -172,18 +179,29 @@ class Program:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
+        self._log.close()
 
 
 # ---------------------------------------------------------------- windows
 
 def windows_named(name, pid=None, visible=True):
+    """Windows whose title is exactly the name (compared here: xdotool's own
+    patterns do not take non-ASCII text reliably)."""
     cmd = ["xdotool", "search"]
     if visible:
         cmd.append("--onlyvisible")
     if pid is not None:
         cmd += ["--pid", str(pid)]
-    cmd += ["--name", f"^{re.escape(name)}$"]
-    return [int(w) for w in run(*cmd).split()]
+    cmd += ["--name", "."]
+    found = []
+    for wid in run(*cmd).split():
+        if run("xdotool", "getwindowname", wid).rstrip("\n") != name:
+            continue
+        # The tray icon carries the caption as its title too.
+        if "pelko-tray" in run("xprop", "-id", wid, "WM_CLASS"):
+            continue
+        found.append(int(wid))
+    return found
 
 
 def main_window(pid, timeout=20):
@@ -341,9 +359,15 @@ def choose(wid, app, menu, entry):
     else:
         raise AssertionError(f"the menu {menu} does not open")
     # Menus take a click that comes too soon after they opened for the end of
-    # the click that opened them.
+    # the click that opened them. The pointer rests on the entry until the
+    # menu shows it selected, which also proves the menu stands where it said.
     time.sleep(0.6)
-    click_at(*centre(target))
+    def hovered():
+        run("xdotool", "mousemove", "--sync", *map(str, centre(target)))
+        time.sleep(0.2)
+        return state(target, pyatspi.STATE_SELECTED)
+    wait_until(hovered, 5, what=f"{entry} under the pointer")
+    run("xdotool", "click", "1")
     wait_until(lambda: not popup_shown(pid), 5, what="menu closed")
 
 
@@ -371,6 +395,28 @@ def dialogs(app, title=None):
 def wait_dialog(app, title, timeout=20):
     return wait_until(lambda: (dialogs(app, title) or [None])[0], timeout,
                       what=f"message box {title}")
+
+
+def message_box(app, pid, title, text=None, timeout=20):
+    """A message box by its title (read from the window manager: the toolkit
+    names an alert after its kind) and, if given, its text."""
+    def find():
+        if not windows_named(title, pid):
+            return None
+        for box in dialogs(app):
+            if text is None or text in texts(box):
+                return box
+        return None
+    return wait_until(find, timeout, what=f"message box {title} {text or ''}")
+
+
+def answer(box, caption):
+    """Clicks the button whose caption starts with the given text."""
+    buttons = [b for b in descendants(box, "push button") if b.name.startswith(caption)]
+    if not buttons:
+        raise AssertionError(f"no button {caption}")
+    time.sleep(0.3)
+    click_at(*centre(buttons[0]))
 
 
 def texts(node):

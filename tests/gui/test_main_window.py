@@ -28,6 +28,7 @@ class MainWindow(pt.GuiTest):
         pt.choose(self.wid, self.app, menu, entry)
 
     def shown(self):
+        self.assertTrue(self.p.alive(), "Pelko has ended")
         return self.wid in pt.windows_named(pt.CAPTION, self.p.proc.pid)
 
     def minimise_by_menu(self):
@@ -72,9 +73,11 @@ class MainWindow(pt.GuiTest):
         pt.run("xdotool", "windowminimize", str(self.wid))
         pt.wait_until(lambda: not self.shown(), what="window hidden by the window manager")
         # While hidden, the pop-up's first entry is "显示主界面".
-        pt.tray_popup(self.p.proc.pid, ["Home", "Return"])
+        pt.tray_popup(self.p.proc.pid, ["Down", "Return"])
         pt.wait_until(self.shown, what="window back from the pop-up")
         pt.wait_until(lambda: not pt.state(sh, pt.pyatspi.STATE_VISIBLE), what="entry hidden")
+        time.sleep(1)
+        self.assertTrue(self.shown())
 
     def test_maximised_then_minimised_comes_back_normal(self):
         self.choose("窗口", "最大化")
@@ -83,6 +86,7 @@ class MainWindow(pt.GuiTest):
         pt.click_at(*pt.tray_icon(), repeat=2)
         pt.wait_until(self.shown, what="window back")
         time.sleep(0.5)
+        self.assertTrue(self.shown())
         self.assertNotIn("MAXIMIZED", pt.wm_state(self.wid))
         self.assertNotIn("HIDDEN", pt.wm_state(self.wid))
 
@@ -104,8 +108,8 @@ class MainWindow(pt.GuiTest):
 
     def test_quit_from_tray_popup_while_hidden_removes_icon(self):
         self.minimise_by_menu()
-        # "退出" is the pop-up's last entry.
-        pt.tray_popup(self.p.proc.pid, ["End", "Return"])
+        # "退出" is the last of the pop-up's five entries.
+        pt.tray_popup(self.p.proc.pid, ["Down"] * 5 + ["Return"])
         self.assertEqual(self.p.proc.wait(10), 0)
         self.assertIsNone(pt.tray_icon())
 

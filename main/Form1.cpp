@@ -1,7 +1,14 @@
 #include "main/Form1.h"
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "controls/msgbox.h"
+#include "core/ini_file.h"
+#include "core/program_folder.h"
 #include "core/service_host.h"
+#include "core/version_text.h"
 #include "main/Module2.h"
 
 namespace pelko {
@@ -104,7 +111,7 @@ void Form1::BuildMenus() {
     entry(op_menu_, sh, "sh", &Form1::sh_Click);
     entry(op_menu_, cl, "cl", nullptr);
     entry(op_menu_, tcp, "tcp", nullptr);
-    entry(op_menu_, update, "update", nullptr);
+    entry(op_menu_, update, "update", &Form1::update_Click);
     entry(op_menu_, quit, "quit", &Form1::quit_Click);
     sh.hide();
 
@@ -134,15 +141,18 @@ void Form1::PlaceControls() {
     Text1.set_text("Text1");
     Text2.set_name("Text2");
     Text1.set_name("Text1");
+    DL.set_name("DL");
     Picture1.set_name("Picture1");
     WebBrowser1.Widget().set_name("WebBrowser1");
 
     panel_.Place(Text2, Pixels(544, 472, 81, 33));
     panel_.Place(Text1, Pixels(624, 408, 81, 33));
+    panel_.Place(DL, Pixels(152, 424, 313, 33));
     panel_.Place(Picture1, Pixels(464, 336, 57, 49));
     panel_.Place(WebBrowser1.Widget(), Pixels(0, 0, 1017, 649));
     for (Gtk::Widget* w : {static_cast<Gtk::Widget*>(&Text2), static_cast<Gtk::Widget*>(&Text1),
-                           static_cast<Gtk::Widget*>(&Picture1), &WebBrowser1.Widget()}) {
+                           static_cast<Gtk::Widget*>(&DL), static_cast<Gtk::Widget*>(&Picture1),
+                           &WebBrowser1.Widget()}) {
         w->show();
     }
     panel_.show();
@@ -152,7 +162,8 @@ void Form1::PlaceControls() {
 std::vector<std::unique_ptr<layout::Control>> Form1::LayoutControls() {
     std::vector<std::unique_ptr<layout::Control>> all;
     for (Gtk::Widget* w : {static_cast<Gtk::Widget*>(&Text2), static_cast<Gtk::Widget*>(&Text1),
-                           static_cast<Gtk::Widget*>(&Picture1), &WebBrowser1.Widget()}) {
+                           static_cast<Gtk::Widget*>(&DL), static_cast<Gtk::Widget*>(&Picture1),
+                           &WebBrowser1.Widget()}) {
         all.push_back(std::make_unique<PanelControl>(panel_, *w));
     }
     for (Gtk::MenuItem* m : {&op, &sh, &cl, &tcp, &update, &quit, &skin, &wa, &mp, &gr, &mac, &st,
@@ -211,6 +222,68 @@ void Form1::Form_Load() {
     Tray->TipText(get_title());
     Tray->PicBox(Picture1);
     Tray->ShowIcon();
+    VersionCheck();
+}
+
+namespace {
+
+// Removes the service's version file, but only the one that was read: a
+// transfer that replaced it since then leaves its file for the next start.
+void DiscardServiceFile(const std::string& path, const std::filesystem::file_status& read_status,
+                        std::uintmax_t read_id) {
+    if (!std::filesystem::exists(read_status)) return;
+    struct stat now {};
+    if (::stat(path.c_str(), &now) != 0 || static_cast<std::uintmax_t>(now.st_ino) != read_id) {
+        return;
+    }
+    std::filesystem::remove(path);
+}
+
+}  // namespace
+
+void Form1::VersionCheck() {
+    DL.URL(ServiceHost() + "/up.ini");
+    DL.SaveFolder(ProgramFolder());
+    DL.StartDownload();
+    // The transfer runs on; this start compares what an earlier one left.
+    const std::string installed = ProgramFolder() + "/update.ini";
+    const std::string service = ProgramFolder() + "/up.ini";
+    struct stat read_stat {};
+    const auto read_status = std::filesystem::status(service);
+    const std::uintmax_t read_id =
+        ::stat(service.c_str(), &read_stat) == 0 ? static_cast<std::uintmax_t>(read_stat.st_ino) : 0;
+    Text1.set_text(ini::ReadIniValue(installed, "ver", "version", ""));
+    Text2.set_text(ini::ReadIniValue(service, "ver", "version", ""));
+    // Every check deletes the file it compared; deleting it now rather than
+    // after the question keeps a file the running transfer saves meanwhile.
+    DiscardServiceFile(service, read_status, read_id);
+    if (!version::IsNewerVersion(Text2.get_text().raw(), Text1.get_text().raw())) return;
+    const auto answer = ui::MessageBox(this, "程序有新的更新,请确定退出程序进行更新？", "提示",
+                                       ui::Icon::Question, ui::Buttons::YesNo);
+    if (answer == ui::Answer::No) return;
+    // Only an updater that runs may claim the new version: one that cannot
+    // start leaves the installed version and the window as they were.
+    try {
+        StartUpdater();
+    } catch (...) {
+        ui::ShowFailure(this, ui::DescribeCurrentException());
+        return;
+    }
+    ini::WriteIniValue(installed, "ver", "version", Text2.get_text().raw());
+    Unload();
+}
+
+void Form1::StartUpdater() {
+    const std::vector<std::string> argv{ProgramFolder() + "/PelkoUpdate"};
+    Glib::spawn_async("", argv, Glib::SPAWN_DEFAULT);
+}
+
+void Form1::update_Click() {
+    const auto answer = ui::MessageBox(this, "您确定退出程序进行更新？", "提示", ui::Icon::Question,
+                                       ui::Buttons::YesNo);
+    if (answer == ui::Answer::No) return;
+    StartUpdater();
+    Unload();
 }
 
 void Form1::Form_Resize() {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "controls/download_control.h"
 #include "controls/form_panel.h"
 #include "core/layout.h"
 #include "main/CTray.h"
@@ -60,6 +61,11 @@ private:
     void max_Click();
     void min_Click();
     void quit_Click();
+    void update_Click();
+
+    void VersionCheck();
+    // Starts PelkoUpdate without waiting; throws when it cannot be started.
+    void StartUpdater();
 
     void WebBrowser1_DocumentComplete(const std::string& url);
     void WebBrowser1_NavigateError(const std::string& url, int status);
@@ -77,6 +83,7 @@ private:
     // The controls in their order, which is also their stacking from bottom to top.
     Gtk::Entry Text2;
     Gtk::Entry Text1;
+    ui::DownloadControl DL;
     Gtk::Image Picture1;
     WebBrowser WebBrowser1;
 

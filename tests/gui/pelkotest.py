@@ -158,8 +158,10 @@ class Program:
     def __init__(self, path, host, extra_env=None):
         env = dict(os.environ, PELKO_SERVICE_HOST=host)
         env.update(extra_env or {})
-        # Output goes to a file: a pipe nobody reads would stall the program.
-        self.log_path = path + ".log"
+        # Output goes to a file outside the program folder: a pipe nobody
+        # reads would stall the program.
+        fd, self.log_path = tempfile.mkstemp(prefix="pelko-", suffix=".log")
+        os.close(fd)
         self._log = open(self.log_path, "w")
         self.proc = subprocess.Popen([path], env=env, stdout=self._log,
                                      stderr=subprocess.STDOUT)
@@ -180,6 +182,8 @@ class Program:
                 self.proc.kill()
                 self.proc.wait()
         self._log.close()
+        if os.path.exists(self.log_path):
+            os.remove(self.log_path)
 
 
 # ---------------------------------------------------------------- windows
@@ -444,4 +448,12 @@ class GuiTest(unittest.TestCase):
     def start(self, host=None, program="Pelko"):
         p = Program(os.path.join(self.app_dir, program), host or self.server.host)
         self.addCleanup(p.close)
+        self.addCleanup(self._report, p)
         return p
+
+    def _report(self, program):
+        # What the program said, for a test that failed.
+        outcome = getattr(self, "_outcome", None)
+        failed = outcome is not None and not outcome.success
+        if failed:
+            print(f"--- output of {program.proc.args[0]} ---\n{program.output()[-3000:]}")

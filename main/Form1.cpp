@@ -8,7 +8,9 @@
 #include "core/ini_file.h"
 #include "core/program_folder.h"
 #include "core/service_host.h"
+#include "core/skin_color.h"
 #include "core/version_text.h"
+#include "main/Launchers.h"
 #include "main/Module2.h"
 
 namespace pelko {
@@ -109,20 +111,20 @@ void Form1::BuildMenus() {
 
     top(op, op_menu_, "op");
     entry(op_menu_, sh, "sh", &Form1::sh_Click);
-    entry(op_menu_, cl, "cl", nullptr);
-    entry(op_menu_, tcp, "tcp", nullptr);
+    entry(op_menu_, cl, "cl", &Form1::cl_Click);
+    entry(op_menu_, tcp, "tcp", &Form1::tcp_Click);
     entry(op_menu_, update, "update", &Form1::update_Click);
     entry(op_menu_, quit, "quit", &Form1::quit_Click);
     sh.hide();
 
     top(skin, skin_menu_, "skin");
-    entry(skin_menu_, wa, "wa", nullptr);
-    entry(skin_menu_, mp, "mp", nullptr);
-    entry(skin_menu_, gr, "gr", nullptr);
-    entry(skin_menu_, mac, "mac", nullptr);
-    entry(skin_menu_, st, "st", nullptr);
-    entry(skin_menu_, bl, "bl", nullptr);
-    entry(skin_menu_, rad, "rad", nullptr);
+    entry(skin_menu_, wa, "wa", &Form1::wa_Click);
+    entry(skin_menu_, mp, "mp", &Form1::mp_Click);
+    entry(skin_menu_, gr, "gr", &Form1::gr_Click);
+    entry(skin_menu_, mac, "mac", &Form1::mac_Click);
+    entry(skin_menu_, st, "st", &Form1::st_Click);
+    entry(skin_menu_, bl, "bl", &Form1::bl_Click);
+    entry(skin_menu_, rad, "rad", &Form1::rad_Click);
 
     top(windo, windo_menu_, "windo");
     entry(windo_menu_, tp, "tp", &Form1::tp_Click);
@@ -130,9 +132,9 @@ void Form1::BuildMenus() {
     entry(windo_menu_, min, "min", &Form1::min_Click);
 
     top(help, help_menu_, "help");
-    entry(help_menu_, read, "read", nullptr);
-    entry(help_menu_, qu, "qu", nullptr);
-    entry(help_menu_, ab, "ab", nullptr);
+    entry(help_menu_, read, "read", &Form1::read_Click);
+    entry(help_menu_, qu, "qu", &Form1::qu_Click);
+    entry(help_menu_, ab, "ab", &Form1::ab_Click);
     menubar_.show();
 }
 
@@ -212,6 +214,8 @@ void Form1::WindowState(int state) {
 void Form1::Form_Load() {
     Module2::RecordLayout(*this);
     ui::SetTag(*this, "1");
+    // A missing default skin is reported and the window opens plain.
+    ui::Guarded(this, [this] { ApplyDefaultSkin(); })();
     WebBrowser1.Silent(true);
     WindowState(0);
     WebBrowser1.Navigate(TvPage());
@@ -384,6 +388,47 @@ void Form1::max_Click() { WindowState(2); }
 void Form1::min_Click() { WindowState(1); }
 
 void Form1::quit_Click() { Unload(); }
+
+void Form1::cl_Click() { StartClearTool(); }
+
+void Form1::tcp_Click() { StartTcpTool(); }
+
+void Form1::read_Click() { OpenReadme(); }
+
+void Form1::qu_Click() { WebBrowser1.Navigate(FeedbackUrl()); }
+
+void Form1::ab_Click() { ShowAbout(); }
+
+void Form1::ApplySkinFile(const char* file) {
+    Skn.LoadSkinFile(ProgramFolder() + file);
+    Skn.ApplySkin(*this);
+}
+
+void Form1::ApplyDefaultSkin() {
+    ApplySkinFile("/Skins/mac.skn");
+    // The skin draws the title bar; the client area stays the designed size.
+    int menubar_min = 0;
+    int menubar_natural = 0;
+    menubar_.get_preferred_height(menubar_min, menubar_natural);
+    set_default_size(kClientWidth, kClientHeight + menubar_natural);
+}
+
+void Form1::wa_Click() { ApplySkinFile("/Skins/wina.skn"); }
+
+void Form1::mp_Click() { ApplySkinFile("/Skins/MediaPlayer9.Skn"); }
+
+void Form1::gr_Click() { ApplySkinFile("/Skins/green.skn"); }
+
+void Form1::mac_Click() { ApplySkinFile("/Skins/mac.Skn"); }
+
+void Form1::st_Click() { ApplySkinFile("/Skins/Studio.skn"); }
+
+void Form1::bl_Click() { ApplySkinFile("/Skins/Blue.skn"); }
+
+void Form1::rad_Click() {
+    const float r = Rnd.Next();
+    Skn.GetColorScheme()->SetHue(skin::HueFromUniform(r));
+}
 
 void Form1::Form_QueryUnload() {
     if (Tray) Tray->DeleteIcon();

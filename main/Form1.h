@@ -11,7 +11,9 @@
 
 #include "controls/download_control.h"
 #include "controls/form_panel.h"
+#include "controls/skin_control.h"
 #include "core/layout.h"
+#include "core/uniform_sequence.h"
 #include "main/CTray.h"
 #include "main/WebBrowser.h"
 
@@ -61,6 +63,20 @@ private:
     void max_Click();
     void min_Click();
     void quit_Click();
+    void cl_Click();
+    void tcp_Click();
+    void read_Click();
+    void qu_Click();
+    void ab_Click();
+    void ApplyDefaultSkin();
+    void ApplySkinFile(const char* file);
+    void wa_Click();
+    void mp_Click();
+    void gr_Click();
+    void mac_Click();
+    void st_Click();
+    void bl_Click();
+    void rad_Click();
     void update_Click();
 
     void VersionCheck();
@@ -85,7 +101,11 @@ private:
     Gtk::Entry Text1;
     ui::DownloadControl DL;
     Gtk::Image Picture1;
+    // The skin control has no window of its own and no place on the form.
+    ui::SkinControl Skn;
     WebBrowser WebBrowser1;
+    // The random hues: the same sequence in every run.
+    skin::UniformSequence Rnd;
 
     // The menu tree.
     Gtk::MenuItem op{"选项"};

@@ -1,0 +1,68 @@
+// Stands in for the main window in the tests of the About box and the menu
+// commands: one small window whose buttons call what the main window's
+// handlers call, each behind the same guard, and a label that counts the
+// About box's load steps. It runs as an application of its own, like Pelko.
+
+#include <gtkmm.h>
+
+#include <memory>
+
+#include "controls/msgbox.h"
+#include "main/Launchers.h"
+#include "main/frmAbout.h"
+
+namespace {
+
+class DriverWindow : public Gtk::Window {
+public:
+    explicit DriverWindow(Glib::RefPtr<Gtk::Application> app) : app_(std::move(app)) {
+        set_title("about-driver");
+        add(box_);
+        Add("关于程序", [this] { About(); });
+        Add("垃圾清理", [] { pelko::StartClearTool(); });
+        Add("TCP连接数修改", [] { pelko::StartTcpTool(); });
+        Add("使用说明", [] { pelko::OpenReadme(); });
+        // The browser hands a "mailto:" address to the desktop this way.
+        Add("反馈问题", [] { Gio::AppInfo::launch_default_for_uri(pelko::FeedbackUrl()); });
+        Add("关闭", [this] { close(); });
+        box_.pack_start(loads_);
+        loads_.set_text("载入 0");
+        show_all();
+    }
+
+private:
+    template <class Fn>
+    void Add(const char* caption, Fn fn) {
+        auto* button = Gtk::make_managed<Gtk::Button>(caption);
+        button->signal_clicked().connect(pelko::ui::Guarded(this, std::move(fn)));
+        box_.pack_start(*button);
+    }
+
+    void About() {
+        if (!counting_) {
+            pelko::frmAbout::Instance(app_).Loaded().connect(
+                [this] { loads_.set_text("载入 " + std::to_string(++load_count_)); });
+            counting_ = true;
+        }
+        pelko::ShowAbout();
+    }
+
+    Glib::RefPtr<Gtk::Application> app_;
+    Gtk::Box box_{Gtk::ORIENTATION_VERTICAL};
+    Gtk::Label loads_;
+    bool counting_ = false;
+    int load_count_ = 0;
+};
+
+}  // namespace
+
+int main() {
+    auto app = Gtk::Application::create("", Gio::APPLICATION_NON_UNIQUE);
+    Glib::set_application_name("Pelko");
+    std::unique_ptr<DriverWindow> window;
+    app->signal_activate().connect([&] {
+        window = std::make_unique<DriverWindow>(app);
+        app->add_window(*window);
+    });
+    return app->run();
+}

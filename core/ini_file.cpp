@@ -1,5 +1,7 @@
 #include "core/ini_file.h"
 
+#include "core/text.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,35 +31,6 @@ std::string_view Trim(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
     while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
     return s;
-}
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Names compare without regard to ASCII letter case only: other bytes, those
-// of multi-byte characters included, must be equal.
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-    }
-    return true;
-}
-
-// Cuts to at most max_bytes without splitting a UTF-8 sequence. Bytes that
-// are not valid UTF-8 are kept as they are; the step back is bounded by the
-// longest sequence, so garbage cannot make it walk far.
-std::string_view CutOnCharacter(std::string_view s, std::size_t max_bytes) {
-    if (s.size() <= max_bytes) return s;
-    std::size_t cut = max_bytes;
-    for (int back = 0; back < 3 && cut > 0; ++back) {
-        const auto byte = static_cast<unsigned char>(s[cut]);
-        if ((byte & 0xC0) != 0x80) break;
-        --cut;
-    }
-    // A run of continuation bytes longer than any character is no character
-    // to protect: cut where the limit says.
-    if ((static_cast<unsigned char>(s[cut]) & 0xC0) == 0x80) cut = max_bytes;
-    return s.substr(0, cut);
 }
 
 enum class LineKind { Blank, Comment, Section, Key, Other };
@@ -142,14 +115,14 @@ Location Find(const std::vector<Line>& lines, std::string_view section, std::str
             // Only the first section of a name counts; a later one of the same
             // name is never looked into.
             if (at.section) break;
-            if (SameName(line.name, section)) {
+            if (text::EqualsIgnoringAsciiCase(line.name, section)) {
                 at.section = i;
                 at.last_entry = i;
             }
             continue;
         }
         if (!at.section) continue;
-        if (line.kind == LineKind::Key && SameName(line.name, key)) {
+        if (line.kind == LineKind::Key && text::EqualsIgnoringAsciiCase(line.name, key)) {
             at.key = i;
             break;
         }
@@ -441,7 +414,7 @@ std::string ReadIniValue(const std::string& path, std::string_view section, std:
         value.back() == value.front()) {
         value = value.substr(1, value.size() - 2);
     }
-    return std::string(CutOnCharacter(value, kMaxValueBytes));
+    return std::string(text::CutOnCharacter(value, kMaxValueBytes));
 }
 
 bool WriteIniValue(const std::string& path, std::string_view section, std::string_view key,

@@ -1,5 +1,7 @@
 #include "core/path_nocase.h"
 
+#include "core/text.h"
+
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -9,16 +11,6 @@ namespace pelko {
 namespace {
 
 namespace fs = std::filesystem;
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameNameNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-    }
-    return true;
-}
 
 bool Exists(const fs::path& p) {
     std::error_code ec;
@@ -34,7 +26,7 @@ std::optional<std::string> FindInFolder(const fs::path& folder, const std::strin
     for (const fs::directory_iterator end; it != end; it.increment(ec)) {
         if (ec) return best;
         const std::string candidate = it->path().filename().string();
-        if (SameNameNoCase(candidate, name) && (!best || candidate < *best)) best = candidate;
+        if (text::EqualsIgnoringAsciiCase(candidate, name) && (!best || candidate < *best)) best = candidate;
     }
     return best;
 }

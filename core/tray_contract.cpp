@@ -1,5 +1,7 @@
 #include "core/tray_contract.h"
 
+#include "core/text.h"
+
 namespace pelko::tray {
 
 std::u32string DecodeUtf8(std::string_view s) {
@@ -63,11 +65,7 @@ std::string EncodeUtf8(std::u32string_view text) {
 }
 
 std::string CutUtf8(std::string_view utf8, std::size_t max_bytes) {
-    if (utf8.size() <= max_bytes) return std::string(utf8);
-    std::size_t end = max_bytes;
-    // Step back over continuation bytes to the start of the cut character.
-    while (end > 0 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) --end;
-    return std::string(utf8.substr(0, end));
+    return std::string(text::CutOnCharacter(utf8, max_bytes));
 }
 
 TipField::TipField() : field_(kChars, U'\0') {}

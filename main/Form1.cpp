@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "controls/msgbox.h"
 #include "core/ini_file.h"
@@ -152,20 +153,20 @@ void Form1::PlaceControls() {
     panel_.Place(DL, Pixels(152, 424, 313, 33));
     panel_.Place(Picture1, Pixels(464, 336, 57, 49));
     panel_.Place(WebBrowser1.Widget(), Pixels(0, 0, 1017, 649));
-    for (Gtk::Widget* w : {static_cast<Gtk::Widget*>(&Text2), static_cast<Gtk::Widget*>(&Text1),
-                           static_cast<Gtk::Widget*>(&DL), static_cast<Gtk::Widget*>(&Picture1),
-                           &WebBrowser1.Widget()}) {
+    for (Gtk::Widget* w : FormControls()) {
         w->show();
     }
     panel_.show();
     layout_.show();
 }
 
+std::vector<Gtk::Widget*> Form1::FormControls() {
+    return {&Text2, &Text1, &DL, &Picture1, &WebBrowser1.Widget()};
+}
+
 std::vector<std::unique_ptr<layout::Control>> Form1::LayoutControls() {
     std::vector<std::unique_ptr<layout::Control>> all;
-    for (Gtk::Widget* w : {static_cast<Gtk::Widget*>(&Text2), static_cast<Gtk::Widget*>(&Text1),
-                           static_cast<Gtk::Widget*>(&DL), static_cast<Gtk::Widget*>(&Picture1),
-                           &WebBrowser1.Widget()}) {
+    for (Gtk::Widget* w : FormControls()) {
         all.push_back(std::make_unique<PanelControl>(panel_, *w));
     }
     for (Gtk::MenuItem* m : {&op, &sh, &cl, &tcp, &update, &quit, &skin, &wa, &mp, &gr, &mac, &st,
@@ -233,14 +234,11 @@ namespace {
 
 // Removes the service's version file, but only the one that was read: a
 // transfer that replaced it since then leaves its file for the next start.
-void DiscardServiceFile(const std::string& path, const std::filesystem::file_status& read_status,
-                        std::uintmax_t read_id) {
-    if (!std::filesystem::exists(read_status)) return;
-    struct stat now {};
-    if (::stat(path.c_str(), &now) != 0 || static_cast<std::uintmax_t>(now.st_ino) != read_id) {
-        return;
-    }
-    std::filesystem::remove(path);
+// The identity of a file, to tell whether a path still names the file read.
+std::optional<ino_t> FileId(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return st.st_ino;
 }
 
 }  // namespace
@@ -252,15 +250,13 @@ void Form1::VersionCheck() {
     // The transfer runs on; this start compares what an earlier one left.
     const std::string installed = ProgramFolder() + "/update.ini";
     const std::string service = ProgramFolder() + "/up.ini";
-    struct stat read_stat {};
-    const auto read_status = std::filesystem::status(service);
-    const std::uintmax_t read_id =
-        ::stat(service.c_str(), &read_stat) == 0 ? static_cast<std::uintmax_t>(read_stat.st_ino) : 0;
+    const auto read_id = FileId(service);
     Text1.set_text(ini::ReadIniValue(installed, "ver", "version", ""));
     Text2.set_text(ini::ReadIniValue(service, "ver", "version", ""));
     // Every check deletes the file it compared; deleting it now rather than
     // after the question keeps a file the running transfer saves meanwhile.
-    DiscardServiceFile(service, read_status, read_id);
+    // A transfer that replaced the file since then leaves its file for the next start.
+    if (read_id && FileId(service) == read_id) std::filesystem::remove(service);
     if (!version::IsNewerVersion(Text2.get_text().raw(), Text1.get_text().raw())) return;
     const auto answer = ui::MessageBox(this, "程序有新的更新,请确定退出程序进行更新？", "提示",
                                        ui::Icon::Question, ui::Buttons::YesNo);

@@ -48,6 +48,8 @@ public:
     void WindowState(int state);
 
 private:
+    // The controls on the form, in their order.
+    std::vector<Gtk::Widget*> FormControls();
     void BuildMenus();
     void PlaceControls();
 

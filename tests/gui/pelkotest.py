@@ -401,11 +401,6 @@ def dialogs(app, title=None):
     return out
 
 
-def wait_dialog(app, title, timeout=20):
-    return wait_until(lambda: (dialogs(app, title) or [None])[0], timeout,
-                      what=f"message box {title}")
-
-
 def message_box(app, pid, title, text=None, timeout=20):
     """A message box by its title (read from the window manager: the toolkit
     names an alert after its kind) and, if given, its text."""

@@ -2,17 +2,18 @@
 # How long the skin control takes in a running GTK program under Xvfb: the
 # median time to load and apply a skin file, and to change the hue, each as
 # the call itself and until the window has painted the result. The driver
-# (tests/skin_demo bench) cycles through the six skins and six random hues per
-# run, on the 1016x650 test window with its menu bar.
+# (bench/skin_demo.cpp, built as BUILD_DIR/bench/skin_demo) cycles through the
+# six skins and six random hues per run, on the 1016x650 demo window with its
+# menu bar.
 #
 # usage: bench/skin_apply.sh [BUILD_DIR] [RUNS]
-#   BUILD_DIR holds tests/skin_demo and app/Skins (default: build)
+#   BUILD_DIR holds bench/skin_demo and app/Skins (default: build)
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$here/build}" && pwd)
 runs=${2:-20}
-driver=$build/tests/skin_demo
+driver=$build/bench/skin_demo
 [ -x "$driver" ] || { echo "missing $driver: build the skin_demo target" >&2; exit 1; }
 [ -d "$build/app/Skins" ] || { echo "missing $build/app/Skins: configure the build" >&2; exit 1; }
 

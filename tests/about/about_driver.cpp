@@ -15,18 +15,25 @@ namespace {
 
 class DriverWindow : public Gtk::Window {
 public:
-    explicit DriverWindow(Glib::RefPtr<Gtk::Application> app) : app_(std::move(app)) {
+    explicit DriverWindow(const Glib::RefPtr<Gtk::Application>& app) {
         set_title("about-driver");
         add(box_);
-        Add("关于程序", [this] { About(); });
-        Add("垃圾清理", [] { pelko::StartClearTool(); });
-        Add("TCP连接数修改", [] { pelko::StartTcpTool(); });
-        Add("使用说明", [] { pelko::OpenReadme(); });
+        Add("关于程序", [this, app] {
+            // The first use creates the box; count its load steps from then on.
+            if (!counting_.connected()) {
+                counting_ = pelko::frmAbout::Instance(app).Loaded().connect(
+                    [this] { loads_.set_text("载入 " + std::to_string(++load_count_)); });
+            }
+            pelko::ShowAbout();
+        });
+        Add("垃圾清理", pelko::StartClearTool);
+        Add("TCP连接数修改", pelko::StartTcpTool);
+        Add("使用说明", pelko::OpenReadme);
         // The browser hands a "mailto:" address to the desktop this way.
         Add("反馈问题", [] { Gio::AppInfo::launch_default_for_uri(pelko::FeedbackUrl()); });
         Add("关闭", [this] { close(); });
-        box_.pack_start(loads_);
         loads_.set_text("载入 0");
+        box_.pack_start(loads_);
         show_all();
     }
 
@@ -38,19 +45,9 @@ private:
         box_.pack_start(*button);
     }
 
-    void About() {
-        if (!counting_) {
-            pelko::frmAbout::Instance(app_).Loaded().connect(
-                [this] { loads_.set_text("载入 " + std::to_string(++load_count_)); });
-            counting_ = true;
-        }
-        pelko::ShowAbout();
-    }
-
-    Glib::RefPtr<Gtk::Application> app_;
     Gtk::Box box_{Gtk::ORIENTATION_VERTICAL};
     Gtk::Label loads_;
-    bool counting_ = false;
+    sigc::connection counting_;
     int load_count_ = 0;
 };
 

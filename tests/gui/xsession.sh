@@ -17,7 +17,9 @@ trap 'exit 143' TERM INT
 
 # Xvfb picks a free display and tells us which.
 exec 3> "$tmp/display"
-Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp +extension RANDR >"$tmp/xvfb.log" 2>&1 &
+# -noreset: the server must not restart when its first client leaves, or the
+# window manager may connect in the middle of that restart and give up.
+Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp -noreset +extension RANDR >"$tmp/xvfb.log" 2>&1 &
 pids+=($!)
 exec 3>&-
 for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.05; done
@@ -36,7 +38,12 @@ fi
 
 openbox --sm-disable >"$tmp/openbox.log" 2>&1 &
 pids+=($!)
-for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.05; done
+wm=
+for _ in $(seq 200); do
+  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && { wm=1; break; }
+  sleep 0.05
+done
+if [ -z "$wm" ]; then echo "xsession: the window manager did not start" >&2; cat "$tmp/openbox.log" >&2; exit 1; fi
 
 if [ -z "${PELKO_NO_TRAY:-}" ]; then
   trayer --edge bottom --align right --widthtype request --height 32 --SetDockType true \

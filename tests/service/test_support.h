@@ -1,108 +1,100 @@
 #pragma once
 
-// Helpers shared by the service tests: a temporary folder, a main loop with a
-// deadline, an HTTP client on libsoup and a raw socket for requests that no
-// well-behaved client would send.
+// The service tests talk to the server over a plain socket on a thread of
+// their own, so that they can send what no well-behaved client would, while
+// the main loop keeps an in-process server running.
 
+#include <arpa/inet.h>
 #include <glib.h>
-#include <libsoup/soup.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
-#include <chrono>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
-#include <map>
-#include <optional>
 #include <string>
-#include <utility>
-#include <vector>
+#include <thread>
 
 namespace pelko::service::testing {
 
-using namespace std::chrono_literals;
+// Runs `work` on a thread while the default main loop runs. When it takes
+// longer than `timeout_ms`, `unblock` must make it return. False on a timeout.
+inline bool RunBeside(const std::function<void()>& work, const std::function<void()>& unblock,
+                      unsigned timeout_ms = 15000) {
+    struct State {
+        GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+        bool timed_out = false;
+    } state;
+    const guint timer = g_timeout_add(
+        timeout_ms,
+        [](gpointer s) {
+            static_cast<State*>(s)->timed_out = true;
+            g_main_loop_quit(static_cast<State*>(s)->loop);
+            return G_SOURCE_REMOVE;
+        },
+        &state);
+    std::thread thread([&] {
+        work();
+        // An idle source, so that a quit that comes before the loop runs is not lost.
+        g_idle_add_full(
+            G_PRIORITY_DEFAULT,
+            [](gpointer loop) {
+                g_main_loop_quit(static_cast<GMainLoop*>(loop));
+                return G_SOURCE_REMOVE;
+            },
+            g_main_loop_ref(state.loop), reinterpret_cast<GDestroyNotify>(g_main_loop_unref));
+    });
+    g_main_loop_run(state.loop);
+    if (state.timed_out) unblock();
+    thread.join();
+    if (!state.timed_out) g_source_remove(timer);
+    g_main_loop_unref(state.loop);
+    return !state.timed_out;
+}
 
-// A fresh folder under $TMPDIR, removed with everything in it.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& Path() const { return path_; }
-    // Writes `content` to Path()/rel, creating folders on the way.
-    std::string Write(const std::string& rel, const std::string& content) const;
-
-  private:
-    std::string path_;
-};
-
-// The default main loop, run until Quit() or until the timeout passes.
-class BoundedLoop {
-  public:
-    explicit BoundedLoop(std::chrono::milliseconds timeout = 5s);
-    ~BoundedLoop();
-    BoundedLoop(const BoundedLoop&) = delete;
-    BoundedLoop& operator=(const BoundedLoop&) = delete;
-
-    // True when Quit came before the deadline.
-    bool Run();
-    void Quit();
-    // The loop itself, for callbacks that may outlive this object: they hold
-    // their own reference and quitting a finished loop does nothing.
-    GMainLoop* Loop() const { return loop_; }
-    // Safe from any thread.
-    void QuitFromThread() const;
-
-  private:
-    GMainLoop* loop_;
-    std::chrono::milliseconds timeout_;
-    bool timed_out_ = false;
-};
-
-struct HttpResponse {
-    unsigned status = 0;
-    std::map<std::string, std::string> headers;  // names in lower case
+struct Reply {
+    unsigned status = 0;  // 0 when no status line came
+    std::string head;     // status line and headers, in lower case
     std::string body;
-
-    std::string Header(const std::string& lower_name) const {
-        const auto it = headers.find(lower_name);
-        return it == headers.end() ? std::string() : it->second;
-    }
-};
-
-// A libsoup session that never uses a proxy, whatever the environment says.
-class HttpClient {
-  public:
-    HttpClient();
-    ~HttpClient();
-    HttpClient(const HttpClient&) = delete;
-    HttpClient& operator=(const HttpClient&) = delete;
-
-    // nullopt when the transfer failed or did not finish in time.
-    std::optional<HttpResponse> Fetch(
-        const std::string& method, const std::string& url,
-        const std::vector<std::pair<std::string, std::string>>& headers = {},
-        std::chrono::milliseconds timeout = 10s);
-
-  private:
-    SoupSession* session_;
-};
-
-// What came back on a raw connection.
-struct RawReply {
-    std::string bytes;
-    bool closed = false;  // the server closed the connection (as opposed to a timeout)
+    bool closed = false;  // the server closed the connection (rather than a timeout)
 };
 
 // Sends `request` as it is to 127.0.0.1:port and reads until the server
-// closes the connection, while the main loop keeps the in-process server
-// running. If `between` is given, it runs on the client's thread once the
-// response headers have arrived, before the rest is read.
-RawReply RawExchange(std::uint16_t port, const std::string& request,
-                     const std::function<void()>& between = {});
-
-// Splits a raw reply into status, headers and body; status 0 when there was
-// no status line.
-HttpResponse ParseRawReply(const std::string& bytes);
+// closes the connection. `between` runs once the response headers are in.
+inline Reply Exchange(
+    std::uint16_t port, const std::string& request, const std::function<void()>& between = [] {}) {
+    Reply reply;
+    std::string bytes;
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval limit{5, 0};  // every blocking call below ends within this time
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
+    const bool finished = RunBeside(
+        [&] {
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                ::send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0)
+                return;
+            char buffer[64 * 1024];
+            for (;;) {
+                const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+                // A reset counts as closed: the server may drop a client it has refused.
+                reply.closed = n == 0 || (n < 0 && errno == ECONNRESET);
+                if (n <= 0) break;
+                const bool had_head = bytes.find("\r\n\r\n") != std::string::npos;
+                bytes.append(buffer, static_cast<std::size_t>(n));
+                if (!had_head && bytes.find("\r\n\r\n") != std::string::npos) between();
+            }
+        },
+        [fd] { ::shutdown(fd, SHUT_RDWR); });
+    ::close(fd);
+    reply.closed = reply.closed && finished;
+    const auto end = bytes.find("\r\n\r\n");
+    reply.head = bytes.substr(0, end);
+    for (char& c : reply.head) c = g_ascii_tolower(c);
+    if (end != std::string::npos) reply.body = bytes.substr(end + 4);
+    std::sscanf(reply.head.c_str(), "http/1.%*d %u", &reply.status);
+    return reply;
+}
 
 }  // namespace pelko::service::testing

@@ -1,9 +1,5 @@
 #include "tests/skin/skin_test_support.h"
 
-// After the gtkmm headers: Xlib's macros clash with glibmm's names.
-#include <gdk/gdkx.h>
-
-#include <cstdlib>
 #include <stdexcept>
 
 namespace pelko::skintest {
@@ -38,19 +34,15 @@ bool WaitForPaint(Gtk::Window& window, int timeout_ms) {
 
 void RootPoint(Gtk::Widget& widget, int x, int y, int& root_x, int& root_y) {
     Gtk::Widget* top = widget.get_toplevel();
-    int tx = 0;
-    int ty = 0;
+    int tx = 0, ty = 0, ox = 0, oy = 0;
     widget.translate_coordinates(*top, x, y, tx, ty);
-    int ox = 0;
-    int oy = 0;
     top->get_window()->get_origin(ox, oy);
     root_x = ox + tx;
     root_y = oy + ty;
 }
 
 std::string Run(const std::vector<std::string>& argv) {
-    std::string out;
-    std::string err;
+    std::string out, err;
     int status = 0;
     Glib::spawn_sync("", argv, Glib::SPAWN_SEARCH_PATH, {}, &out, &err, &status);
     if (!g_spawn_check_wait_status(status, nullptr)) {
@@ -59,23 +51,19 @@ std::string Run(const std::vector<std::string>& argv) {
     return out;
 }
 
-std::string SampleScreen(int root_x, int root_y) {
-    const std::string png = Glib::build_filename(
-        Glib::get_tmp_dir(), "pelko-skin-sample-" + std::to_string(::getpid()) + ".png");
-    Run({"import", "-silent", "-window", "root", png});
-    const std::string at = "p{" + std::to_string(root_x) + "," + std::to_string(root_y) + "}";
-    std::string hex = Run({"convert", png, "-format", "%[hex:" + at + "]", "info:-"});
-    std::remove(png.c_str());
-    while (!hex.empty() && (hex.back() == '\n' || hex.back() == ' ')) hex.pop_back();
-    // A 16-bit build of ImageMagick writes four digits per channel.
-    if (hex.size() >= 12) hex = hex.substr(0, 2) + hex.substr(4, 2) + hex.substr(8, 2);
-    return hex.substr(0, 6);
+void Xdotool(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {"xdotool"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Run(argv);
 }
 
-void Screenshot(Gtk::Window& window, const std::string& png, int width) {
-    const auto xid = gdk_x11_window_get_xid(window.get_window()->gobj());
-    Run({"import", "-silent", "-window", std::to_string(xid), "-resize", std::to_string(width),
-         png});
+skin::Rgb SampleScreen(Gtk::Widget& widget, int x, int y) {
+    int root_x = 0, root_y = 0;
+    RootPoint(widget, x, y, root_x, root_y);
+    const auto pixel =
+        Gdk::Pixbuf::create(Gdk::Window::get_default_root_window(), root_x, root_y, 1, 1);
+    const guint8* p = pixel->get_pixels();
+    return {p[0], p[1], p[2]};
 }
 
 }  // namespace pelko::skintest

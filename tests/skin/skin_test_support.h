@@ -1,13 +1,15 @@
 #pragma once
 
 // Waiting on the real main loop and reading the screen the way a user sees
-// it, for the skin tests, the screenshots and the benchmark.
+// it, for the skin tests and the skin demo (bench/skin_demo.cpp).
 
 #include <gtkmm.h>
 
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "core/skin_color.h"
 
 namespace pelko::skintest {
 
@@ -26,11 +28,11 @@ void RootPoint(Gtk::Widget& widget, int x, int y, int& root_x, int& root_y);
 // throws std::runtime_error when it fails.
 std::string Run(const std::vector<std::string>& argv);
 
-// The colour of one screen pixel as "RRGGBB", read the way a user's
-// screenshot reads it: `import -window root` and ImageMagick's pixel format.
-std::string SampleScreen(int root_x, int root_y);
+// Moves and clicks the pointer or types keys: xdotool with these arguments.
+void Xdotool(const std::vector<std::string>& args);
 
-// Writes the X window of a toplevel to a PNG file, scaled to the given width.
-void Screenshot(Gtk::Window& window, const std::string& png, int width);
+// The colour on the screen at a widget's point, as a screenshot of the whole
+// screen shows it: what the X server holds there, whichever window drew it.
+skin::Rgb SampleScreen(Gtk::Widget& widget, int x, int y);
 
 }  // namespace pelko::skintest

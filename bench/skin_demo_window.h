@@ -1,8 +1,8 @@
 #pragma once
 
-// A stand-in for the main window as the skin tests and the benchmark need it:
-// a menu bar with the same "换肤" entries wired the same way, and a client
-// panel of the main window's design size below it.
+// A stand-in for the main window as the skin screenshots and the benchmark
+// need it: a menu bar with the same "换肤" entries wired the same way, and a
+// client panel of the main window's design size below it.
 
 #include <gtkmm.h>
 
@@ -12,18 +12,18 @@
 #include "controls/skin_control.h"
 #include "core/uniform_sequence.h"
 
-namespace pelko::skintest {
+namespace pelko::skinbench {
 
-class SkinTestWindow : public Gtk::Window {
+class SkinDemoWindow : public Gtk::Window {
   public:
     static constexpr int kClientWidth = 1016;
     static constexpr int kClientHeight = 650;
 
     // folder is the program folder that holds "Skins".
-    SkinTestWindow(std::string folder, int client_width = kClientWidth,
+    SkinDemoWindow(std::string folder, int client_width = kClientWidth,
                    int client_height = kClientHeight);
-    SkinTestWindow(const SkinTestWindow&) = delete;
-    SkinTestWindow& operator=(const SkinTestWindow&) = delete;
+    SkinDemoWindow(const SkinDemoWindow&) = delete;
+    SkinDemoWindow& operator=(const SkinDemoWindow&) = delete;
 
     // The main window's start-up step and menu handlers, exactly as wired there.
     void ApplyDefaultSkin();
@@ -42,11 +42,7 @@ class SkinTestWindow : public Gtk::Window {
     // The "换肤" menu, for the screenshots that show it open.
     Gtk::MenuItem skin_item{"换肤"};
     Gtk::Menu skin_menu;
-    int delete_events = 0;
     int last_hue = -1;
-
-  protected:
-    bool on_delete_event(GdkEventAny* event) override;
 
   private:
     void rad_Click();
@@ -63,4 +59,4 @@ class SkinTestWindow : public Gtk::Window {
     Gtk::Label page_{"Pelko网络电视"};
 };
 
-}  // namespace pelko::skintest
+}  // namespace pelko::skinbench

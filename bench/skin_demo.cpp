@@ -1,4 +1,4 @@
-// Shows the skin test window for things a person looks at rather than a test
+// Shows the skinned demo window for things a person looks at rather than a test
 // asserts:
 //   skin_demo geometry FOLDER       prints the X geometry in every skin
 //   skin_demo shots FOLDER OUTDIR   writes a screenshot of each skin
@@ -7,6 +7,7 @@
 
 #include <gtkmm.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,11 +15,14 @@
 #include <utility>
 #include <vector>
 
+#include "bench/skin_demo_window.h"
 #include "controls/skin_title_bar.h"
 #include "tests/skin/skin_test_support.h"
-#include "tests/skin/skin_test_window.h"
 
-using pelko::skintest::SkinTestWindow;
+// After the gtkmm headers: Xlib's macros clash with glibmm's names.
+#include <gdk/gdkx.h>
+
+using pelko::skinbench::SkinDemoWindow;
 using pelko::skintest::WaitForPaint;
 using pelko::skintest::WaitUntil;
 
@@ -29,7 +33,7 @@ const std::vector<std::pair<const char*, const char*>> kSkins = {
     {"Green", "/Skins/green.skn"},   {"Mac", "/Skins/mac.Skn"},
     {"Studio", "/Skins/Studio.skn"}, {"Blue", "/Skins/Blue.skn"}};
 
-void PrintGeometry(SkinTestWindow& w, const char* name) {
+void PrintGeometry(SkinDemoWindow& w, const char* name) {
     auto gdk = w.get_window();
     int x = 0, y = 0;
     gdk->get_origin(x, y);
@@ -46,13 +50,13 @@ void PrintGeometry(SkinTestWindow& w, const char* name) {
         w.panel.get_allocated_width(), w.panel.get_allocated_height());
 }
 
-bool Settled(SkinTestWindow& w) {
-    return w.panel.get_allocated_width() == SkinTestWindow::kClientWidth &&
-           w.panel.get_allocated_height() == SkinTestWindow::kClientHeight;
+bool Settled(SkinDemoWindow& w) {
+    return w.panel.get_allocated_width() == SkinDemoWindow::kClientWidth &&
+           w.panel.get_allocated_height() == SkinDemoWindow::kClientHeight;
 }
 
 int Geometry(const std::string& folder) {
-    SkinTestWindow w(folder);
+    SkinDemoWindow w(folder);
     int minimum = 0, theme = 0, skinned = 0;
     w.menubar.get_preferred_height(minimum, theme);
     w.ApplyDefaultSkin();
@@ -78,16 +82,17 @@ void Centre(Gtk::Widget& widget, int& x, int& y) {
                                widget.get_allocated_height() / 2, x, y);
 }
 
-void Mouse(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {"xdotool"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    pelko::skintest::Run(argv);
+// Writes the X window of a toplevel to a PNG file, scaled to the given width.
+void Screenshot(Gtk::Window& window, const std::string& png, int width) {
+    const auto xid = gdk_x11_window_get_xid(window.get_window()->gobj());
+    pelko::skintest::Run({"import", "-silent", "-window", std::to_string(xid), "-resize",
+                          std::to_string(width), png});
 }
 
 // Each skin with its "换肤" menu open and one entry under the mouse, so the
 // picture shows the frame, the title bar, the menu bar and a menu.
 int Shots(const std::string& folder, const std::string& out) {
-    SkinTestWindow w(folder, 480, 230);
+    SkinDemoWindow w(folder, 480, 230);
     w.ApplyDefaultSkin();
     w.show();
     WaitUntil([&] { return w.get_mapped(); });
@@ -97,10 +102,10 @@ int Shots(const std::string& folder, const std::string& out) {
         WaitUntil([&] { return w.panel.get_allocated_height() == 230; }, 2000);
         int x = 0, y = 0;
         Centre(w.skin_item, x, y);
-        Mouse({"mousemove", std::to_string(x), std::to_string(y), "click", "1"});
+        pelko::skintest::Xdotool({"mousemove", std::to_string(x), std::to_string(y), "click", "1"});
         WaitUntil([&] { return w.skin_menu.get_mapped() && w.gr.get_allocated_height() > 1; });
         Centre(w.gr, x, y);
-        Mouse({"mousemove", std::to_string(x), std::to_string(y)});
+        pelko::skintest::Xdotool({"mousemove", std::to_string(x), std::to_string(y)});
         WaitUntil([&] { return (w.gr.get_state_flags() & Gtk::STATE_FLAG_PRELIGHT) != 0; });
         WaitForPaint(w);
         if (auto menu_window = w.skin_menu.get_toplevel(); menu_window->get_window()) {
@@ -118,7 +123,7 @@ int Shots(const std::string& folder, const std::string& out) {
                                   "+" + std::to_string(oy),
                               "+repage", "-resize", "400", "-depth", "8", png});
         std::printf("%s\n", png.c_str());
-        Mouse({"key", "Escape"});
+        pelko::skintest::Xdotool({"key", "Escape"});
         WaitUntil([&] { return !w.skin_menu.get_mapped(); });
     }
     // The start-up skin after the first random colour change of a run.
@@ -126,7 +131,7 @@ int Shots(const std::string& folder, const std::string& out) {
     w.rad.activate();
     WaitForPaint(w);
     const std::string png = out + "/mac-hue-" + std::to_string(w.last_hue) + ".png";
-    pelko::skintest::Screenshot(w, png, 400);
+    Screenshot(w, png, 400);
     std::printf("%s\n", png.c_str());
     return 0;
 }
@@ -139,7 +144,7 @@ double Ms(std::chrono::steady_clock::duration d) {
 // window has painted the result, in milliseconds.
 int Bench(const std::string& folder, int runs) {
     using Clock = std::chrono::steady_clock;
-    SkinTestWindow w(folder);
+    SkinDemoWindow w(folder);
     w.ApplyDefaultSkin();
     w.show();
     WaitUntil([&] { return w.get_mapped() && Settled(w); });

@@ -1,15 +1,15 @@
-#include "tests/skin/skin_test_window.h"
+#include "bench/skin_demo_window.h"
 
 #include "controls/msgbox.h"
 #include "core/layout.h"
 #include "core/skin_color.h"
 
-namespace pelko::skintest {
+namespace pelko::skinbench {
 
-SkinTestWindow::SkinTestWindow(std::string folder, int client_width, int client_height)
+SkinDemoWindow::SkinDemoWindow(std::string folder, int client_width, int client_height)
     : panel(client_width, client_height), folder_(std::move(folder)) {
     set_title("Pelko网络电视");
-    set_name("SkinTestWindow");
+    set_name("SkinDemoWindow");
 
     auto top = [this](Gtk::MenuItem& item, Gtk::Menu& menu) {
         item.set_submenu(menu);
@@ -46,7 +46,7 @@ SkinTestWindow::SkinTestWindow(std::string folder, int client_width, int client_
     set_default_size(client_width, client_height + natural);
 }
 
-void SkinTestWindow::ApplyDefaultSkin() {
+void SkinDemoWindow::ApplyDefaultSkin() {
     LoadAndApply("/Skins/mac.skn");
     // The skin sets the menu bar's height: the client area below it keeps
     // its design size.
@@ -57,22 +57,16 @@ void SkinTestWindow::ApplyDefaultSkin() {
                      panel.InnerHeight() / layout::kTwipsPerPixel + natural);
 }
 
-void SkinTestWindow::LoadAndApply(const std::string& file_name) {
+void SkinDemoWindow::LoadAndApply(const std::string& file_name) {
     Skn.LoadSkinFile(folder_ + file_name);
     Skn.ApplySkin(*this);
 }
 
-void SkinTestWindow::rad_Click() {
+void SkinDemoWindow::rad_Click() {
     const float r = Rnd.Next();
     const auto scheme = Skn.GetColorScheme();
     last_hue = skin::HueFromUniform(r);
     scheme->SetHue(last_hue);
 }
 
-bool SkinTestWindow::on_delete_event(GdkEventAny*) {
-    ++delete_events;
-    // The tests close the window themselves; a close request only counts.
-    return true;
-}
-
-}  // namespace pelko::skintest
+}  // namespace pelko::skinbench

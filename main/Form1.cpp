@@ -86,6 +86,16 @@ Form1::Form1() {
         this, [this](const std::string& url) { WebBrowser1_DocumentComplete(url); }));
     WebBrowser1.NavigateError().connect(ui::Guarded(
         this, [this](const std::string& url, int status) { WebBrowser1_NavigateError(url, status); }));
+    WebBrowser1.WebProcessTerminated().connect(
+        ui::Guarded(this, [this] { WebBrowser1_WebProcessTerminated(); }));
+    WebBrowser1.EnterFullscreen().connect(
+        ui::Guarded(this, [this] { WebBrowser1_EnterFullscreen(); }));
+    WebBrowser1.LeaveFullscreen().connect(
+        ui::Guarded(this, [this] { WebBrowser1_LeaveFullscreen(); }));
+    WebBrowser1.PlayingChanged().connect(
+        ui::Guarded(this, [this](bool playing) { WebBrowser1_PlayingChanged(playing); }));
+    signal_show().connect([this] { UpdateIdleInhibit(); });
+    signal_hide().connect([this] { UpdateIdleInhibit(); });
 }
 
 Form1::~Form1() {
@@ -293,6 +303,7 @@ void Form1::Form_Resize() {
 
 bool Form1::on_window_state_event(GdkEventWindowState* event) {
     const bool result = Gtk::Window::on_window_state_event(event);
+    if (event->changed_mask & GDK_WINDOW_STATE_ICONIFIED) UpdateIdleInhibit();
     if ((event->changed_mask & GDK_WINDOW_STATE_ICONIFIED) &&
         (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED)) {
         ui::Guarded(this, [this] { Form_Resize(); })();
@@ -305,6 +316,8 @@ void Form1::HideToTray() {
     // again: then a minimise stays an ordinary minimise.
     if (!Tray || !Tray->Embedded()) return;
     if (!get_visible()) return;
+    // The window comes back from the tray as a window, not as a fullscreen video.
+    WebBrowser1.ExitFullscreen();
     Hold(true);
     hide();
     sh.show();
@@ -341,6 +354,15 @@ void Form1::sh_Click() {
     WindowState(0);
     ShowFromTray();
     sh.hide();
+}
+
+void Form1::Reactivate() {
+    if (unloaded_) return;
+    if (!get_visible() || WindowState() == 1) {
+        Tray_LButtonDblClick();
+        return;
+    }
+    present();
 }
 
 void Form1::Tray_RButtonUp() { PopupMenu(op_menu_); }
@@ -440,6 +462,7 @@ void Form1::Unload() {
     if (unloaded_) return;
     unloaded_ = true;
     ui::Guarded(this, [this] { Form_QueryUnload(); })();
+    Inhibitor.Inhibit(false);
     if (held_) {
         app_->release();
         held_ = false;
@@ -458,6 +481,40 @@ void Form1::WebBrowser1_DocumentComplete(const std::string&) {
 }
 
 bool Form1::M_Dom_oncontextmenu() { return false; }
+
+void Form1::WebBrowser1_WebProcessTerminated() {
+    // A crashed page leaves a blank view: the TV page comes back by itself,
+    // but a page that keeps crashing is reported as a failed load instead
+    // of being reloaded round and round.
+    const auto now = std::chrono::steady_clock::now();
+    if (last_reload_ && now - *last_reload_ < kReloadInterval) {
+        last_reload_.reset();
+        WebBrowser1_NavigateError(TvPage(), 0);
+        return;
+    }
+    last_reload_ = now;
+    WebBrowser1.Navigate(TvPage());
+}
+
+void Form1::WebBrowser1_EnterFullscreen() {
+    // The video takes the whole screen: the menu bar goes, and the skin's
+    // title bar and frame go with the fullscreen state.
+    menubar_.hide();
+    fullscreen();
+}
+
+void Form1::WebBrowser1_LeaveFullscreen() {
+    unfullscreen();
+    menubar_.show();
+    // The window manager may drop "above" along with fullscreen.
+    set_keep_above(ui::GetTag(*this) == "0");
+}
+
+void Form1::WebBrowser1_PlayingChanged(bool) { UpdateIdleInhibit(); }
+
+void Form1::UpdateIdleInhibit() {
+    Inhibitor.Inhibit(!unloaded_ && get_visible() && WindowState() != 1 && WebBrowser1.Playing());
+}
 
 void Form1::WebBrowser1_NavigateError(const std::string&, int) {
     const auto answer = ui::MessageBox(this, "网络超时，请稍后重试，点击是返回主页", "提示",

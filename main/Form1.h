@@ -5,7 +5,9 @@
 
 #include <gtkmm.h>
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +17,7 @@
 #include "core/layout.h"
 #include "core/uniform_sequence.h"
 #include "main/CTray.h"
+#include "main/IdleInhibitor.h"
 #include "main/WebBrowser.h"
 
 namespace pelko {
@@ -36,6 +39,9 @@ public:
     // Closes the window from code, through the same request as its close button.
     void Unload();
     bool Unloaded() const { return unloaded_; }
+    // Another start of Pelko was handed to this one: the window comes to
+    // the front, back from the tray if it was there.
+    void Reactivate();
 
     // For the layout passes: the client area and every control in order.
     ui::FormPanel& Panel() { return panel_; }
@@ -88,6 +94,12 @@ private:
     void WebBrowser1_DocumentComplete(const std::string& url);
     void WebBrowser1_NavigateError(const std::string& url, int status);
     bool M_Dom_oncontextmenu();
+    void WebBrowser1_WebProcessTerminated();
+    void WebBrowser1_EnterFullscreen();
+    void WebBrowser1_LeaveFullscreen();
+    void WebBrowser1_PlayingChanged(bool playing);
+    // The screen stays on while the page plays in a window one can see.
+    void UpdateIdleInhibit();
 
     void HideToTray();
     void ShowFromTray();
@@ -136,6 +148,11 @@ private:
     Gtk::MenuItem read{"使用说明"};
     Gtk::MenuItem qu{"反馈问题"};
     Gtk::MenuItem ab{"关于程序"};
+
+    IdleInhibitor Inhibitor;
+    // When the page's process last ended by itself and was reloaded.
+    std::optional<std::chrono::steady_clock::time_point> last_reload_;
+    static constexpr std::chrono::seconds kReloadInterval{10};
 
     std::shared_ptr<CTray> Tray;
     std::shared_ptr<HtmlDocument> M_Dom;

@@ -23,6 +23,36 @@ bool IsDocumentRequest(WebKitURIRequest* request) {
     return accept != nullptr && g_str_has_prefix(accept, "text/html");
 }
 
+// Watches the media of every frame from a script world of our own, which the
+// page cannot see or disturb, and says whether any of it plays. Media events
+// do not bubble, hence the listeners in the capture phase.
+constexpr const char* kScriptWorld = "pelko";
+constexpr const char* kPlaybackChannel = "playback";
+constexpr const char* kPlaybackWatcher = R"js(
+(function () {
+  var id = Math.random().toString(36).slice(2) + Date.now().toString(36);
+  var last = false;
+  function playing() {
+    var media = document.querySelectorAll("video, audio");
+    for (var i = 0; i < media.length; i++) {
+      var m = media[i];
+      if (!m.paused && !m.ended && !m.error) return true;
+    }
+    return false;
+  }
+  function tell(now) {
+    if (now === last) return;
+    last = now;
+    window.webkit.messageHandlers.playback.postMessage(id + (now ? " 1" : " 0"));
+  }
+  function report() { tell(playing()); }
+  ["play", "playing", "pause", "ended", "emptied", "abort", "error"].forEach(function (type) {
+    document.addEventListener(type, report, true);
+  });
+  window.addEventListener("pagehide", function () { tell(false); });
+})();
+)js";
+
 void HandToDesktop(const std::string& url) {
     // Fails loudly (an exception the caller's guard turns into a message)
     // when the desktop has no program for the address.
@@ -32,9 +62,16 @@ void HandToDesktop(const std::string& url) {
 }  // namespace
 
 WebBrowser::WebBrowser() {
-    // A context of our own, kept in memory: the service's pages need no
-    // cookies or caches left behind on disk.
-    context_ = webkit_web_context_new_ephemeral();
+    // A context of our own on the user's web data, so that a sign-in on the
+    // service's pages outlives the run.
+    WebKitWebsiteDataManager* manager = data_.NewManager();
+    context_ = webkit_web_context_new_with_website_data_manager(manager);
+    g_object_unref(manager);
+    if (data_.Persistent()) {
+        webkit_cookie_manager_set_persistent_storage(webkit_web_context_get_cookie_manager(context_),
+                                                     data_.CookieFile().c_str(),
+                                                     WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    }
     view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context_));
     g_object_ref_sink(view_);
     g_object_set_data(G_OBJECT(view_), kSelfKey, this);
@@ -59,6 +96,29 @@ WebBrowser::WebBrowser() {
     connect("context-menu", G_CALLBACK(OnContextMenu));
     connect("create", G_CALLBACK(OnCreate));
     connect("web-process-terminated", G_CALLBACK(OnWebProcessTerminated));
+    connect("enter-fullscreen", G_CALLBACK(OnEnterFullscreen));
+    connect("leave-fullscreen", G_CALLBACK(OnLeaveFullscreen));
+    WatchPlayback();
+}
+
+void WebBrowser::WatchPlayback() {
+    WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(view_);
+    const std::string signal = std::string("script-message-received::") + kPlaybackChannel;
+    playback_handler_ =
+        g_signal_connect(content, signal.c_str(), G_CALLBACK(OnPlaybackMessage), this);
+    webkit_user_content_manager_register_script_message_handler_in_world(
+        content, kPlaybackChannel, kScriptWorld);
+    WebKitUserScript* script = webkit_user_script_new_for_world(
+        kPlaybackWatcher, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kScriptWorld, nullptr, nullptr);
+    webkit_user_content_manager_add_script(content, script);
+    webkit_user_script_unref(script);
+    // Sound from media outside the document (new Audio()) is heard too.
+    handlers_.push_back(g_signal_connect_swapped(
+        view_, "notify::is-playing-audio", G_CALLBACK(+[](gpointer self) {
+            Self(self)->SetPlaying("", false);
+        }),
+        this));
 }
 
 WebBrowser::~WebBrowser() {
@@ -66,6 +126,7 @@ WebBrowser::~WebBrowser() {
     stall_timer_.disconnect();
     g_object_set_data(G_OBJECT(view_), kSelfKey, nullptr);
     for (gulong id : handlers_) g_signal_handler_disconnect(view_, id);
+    g_signal_handler_disconnect(webkit_web_view_get_user_content_manager(view_), playback_handler_);
     webkit_web_view_stop_loading(view_);
     g_object_unref(view_);
     g_object_unref(context_);
@@ -179,6 +240,11 @@ void WebBrowser::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpoin
             break;
         case WEBKIT_LOAD_COMMITTED: {
             browser->stall_timer_.disconnect();
+            // The frames of the page before are gone, and their players with them.
+            if (!browser->playing_.empty()) {
+                browser->playing_.clear();
+                browser->SetPlaying("", false);
+            }
             const char* uri = webkit_web_view_get_uri(view);
             browser->document_ = std::make_shared<HtmlDocument>(uri != nullptr ? uri : "");
             break;
@@ -268,10 +334,73 @@ GtkWidget* WebBrowser::OnCreate(WebKitWebView*, WebKitNavigationAction* action, 
     return nullptr;
 }
 
-void WebBrowser::OnWebProcessTerminated(WebKitWebView* view, WebKitWebProcessTerminationReason,
+void WebBrowser::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
                                         gpointer self) {
-    const char* uri = webkit_web_view_get_uri(view);
-    Self(self)->Failed(uri != nullptr ? uri : "", 0);
+    auto* browser = Self(self);
+    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
+    browser->stall_timer_.disconnect();
+    // Whatever played is gone with the process.
+    browser->playing_.clear();
+    browser->SetPlaying("", false);
+    if (browser->fullscreen_) OnLeaveFullscreen(browser->view_, self);
+    // Raised from the main loop, like a failure: what follows may ask a question.
+    std::weak_ptr<bool> alive = browser->alive_;
+    Glib::signal_idle().connect_once([browser, alive] {
+        if (alive.expired()) return;
+        browser->web_process_terminated_.emit();
+    });
+}
+
+gboolean WebBrowser::OnEnterFullscreen(WebKitWebView*, gpointer self) {
+    auto* browser = Self(self);
+    browser->fullscreen_ = true;
+    browser->enter_fullscreen_.emit();
+    // The window goes fullscreen itself, with its bars hidden.
+    return TRUE;
+}
+
+gboolean WebBrowser::OnLeaveFullscreen(WebKitWebView*, gpointer self) {
+    auto* browser = Self(self);
+    if (!browser->fullscreen_) return TRUE;
+    browser->fullscreen_ = false;
+    browser->leave_fullscreen_.emit();
+    return TRUE;
+}
+
+void WebBrowser::ExitFullscreen() {
+    if (!fullscreen_) return;
+    webkit_web_view_evaluate_javascript(
+        view_, "document.fullscreenElement && document.exitFullscreen()", -1, nullptr, nullptr,
+        nullptr, nullptr, nullptr);
+}
+
+void WebBrowser::OnPlaybackMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
+                                   gpointer self) {
+    JSCValue* value = webkit_javascript_result_get_js_value(result);
+    if (!jsc_value_is_string(value)) return;
+    gchar* text = jsc_value_to_string(value);
+    const std::string message = text != nullptr ? text : "";
+    g_free(text);
+    // "<frame id> 1" while that frame's media plays, "<frame id> 0" after.
+    const auto blank = message.rfind(' ');
+    if (blank == std::string::npos || blank == 0 || blank + 2 != message.size()) return;
+    Self(self)->SetPlaying(message.substr(0, blank), message[blank + 1] == '1');
+}
+
+void WebBrowser::SetPlaying(const std::string& frame, bool playing) {
+    if (!frame.empty()) {
+        if (playing) {
+            // Bounded: a page cannot grow this without end.
+            if (playing_.size() < 64) playing_.insert(frame);
+        } else {
+            playing_.erase(frame);
+        }
+    }
+    audio_playing_ = webkit_web_view_is_playing_audio(view_);
+    const bool now = Playing();
+    if (now == reported_playing_) return;
+    reported_playing_ = now;
+    playing_changed_.emit(now);
 }
 
 }  // namespace pelko

@@ -9,7 +9,10 @@
 
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
+
+#include "main/WebData.h"
 
 namespace pelko {
 
@@ -56,6 +59,25 @@ public:
         return navigate_error_;
     }
 
+    // The page's process ended without being asked to (a crash, or killed
+    // for its memory). The view is blank until something is loaded again.
+    sigc::signal<void()>& WebProcessTerminated() { return web_process_terminated_; }
+
+    // The page asks for fullscreen and leaves it (its own exitFullscreen(),
+    // or Escape). The window does the rest.
+    sigc::signal<void()>& EnterFullscreen() { return enter_fullscreen_; }
+    sigc::signal<void()>& LeaveFullscreen() { return leave_fullscreen_; }
+    bool Fullscreen() const { return fullscreen_; }
+    // Asks the page to leave fullscreen, as Escape would.
+    void ExitFullscreen();
+
+    // Whether any audio or video of the page is playing now, and its changes.
+    bool Playing() const { return !playing_.empty() || audio_playing_; }
+    sigc::signal<void(bool)>& PlayingChanged() { return playing_changed_; }
+
+    // Whether sign-ins and page data outlive this run.
+    bool PersistentData() const { return data_.Persistent(); }
+
     // How long a navigation may go without an answer before it counts as failed.
     static constexpr unsigned kStallSeconds = 20;
 
@@ -78,6 +100,12 @@ private:
     static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction*, gpointer self);
     static void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason,
                                        gpointer self);
+    static gboolean OnEnterFullscreen(WebKitWebView*, gpointer self);
+    static gboolean OnLeaveFullscreen(WebKitWebView*, gpointer self);
+    static void OnPlaybackMessage(WebKitUserContentManager*, WebKitJavascriptResult*,
+                                  gpointer self);
+    void WatchPlayback();
+    void SetPlaying(const std::string& frame, bool playing);
 
     // Navigate for links the page itself opens, where no one hears a failure.
     void Open(const std::string& url) noexcept;
@@ -86,15 +114,26 @@ private:
     bool StallTimeout();
     static bool IsQuietError(const GError* error);
 
+    WebData data_;
     WebKitWebContext* context_ = nullptr;
     WebKitWebView* view_ = nullptr;
     Gtk::Widget* widget_ = nullptr;
     std::vector<gulong> handlers_;
+    gulong playback_handler_ = 0;
+    bool fullscreen_ = false;
+    // The frames whose media plays, by the id each frame's watcher chose.
+    std::unordered_set<std::string> playing_;
+    bool audio_playing_ = false;
+    bool reported_playing_ = false;
     bool silent_ = false;
     std::shared_ptr<HtmlDocument> document_;
     sigc::connection stall_timer_;
     sigc::signal<void(const std::string&)> document_complete_;
     sigc::signal<void(const std::string&, int)> navigate_error_;
+    sigc::signal<void()> web_process_terminated_;
+    sigc::signal<void()> enter_fullscreen_;
+    sigc::signal<void()> leave_fullscreen_;
+    sigc::signal<void(bool)> playing_changed_;
     // Pending failure reports hold this, so that none outlives the browser.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

@@ -1,16 +1,30 @@
+#include <glib-unix.h>
 #include <gtkmm.h>
 
+#include <csignal>
 #include <memory>
 
 #include "controls/msgbox.h"
 #include "main/Form1.h"
 
+namespace {
+
+// One Pelko per user: a second start hands itself to the first over the
+// session bus and ends. Without a session bus each start runs on its own,
+// and the web data store keeps two of them apart.
+constexpr const char* kApplicationId = "net.pelko.Pelko";
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    // Each start is a program of its own; no instance hands over to another.
-    auto app = Gtk::Application::create(argc, argv, "", Gio::APPLICATION_NON_UNIQUE);
+    auto app = Gtk::Application::create(argc, argv, kApplicationId);
     Glib::set_application_name("Pelko");
     std::unique_ptr<pelko::Form1> form;
-    app->signal_activate().connect([&] {
+
+    auto start = [&] {
+        // A main window that was closed while the About box kept the program
+        // running makes way for a new one.
+        form.reset();
         try {
             form = std::make_unique<pelko::Form1>();
         } catch (...) {
@@ -24,6 +38,29 @@ int main(int argc, char** argv) {
             pelko::ui::ShowFailure(nullptr, pelko::ui::DescribeCurrentException());
         }
         if (!form->Unloaded()) form->show();
+    };
+    app->signal_activate().connect([&] {
+        if (form && !form->Unloaded()) {
+            form->Reactivate();
+            return;
+        }
+        start();
     });
-    return app->run();
+
+    // The session ending (or a kill from the terminal) closes the window the
+    // way its close button does, so that the tray icon goes and the page's
+    // data reach the disk.
+    auto close = [](gpointer data) -> gboolean {
+        auto* self = static_cast<std::pair<Glib::RefPtr<Gtk::Application>*,
+                                           std::unique_ptr<pelko::Form1>*>*>(data);
+        if (*self->second && !(*self->second)->Unloaded()) (*self->second)->Unload();
+        (*self->first)->quit();
+        return G_SOURCE_CONTINUE;
+    };
+    std::pair<Glib::RefPtr<Gtk::Application>*, std::unique_ptr<pelko::Form1>*> both{&app, &form};
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) g_unix_signal_add(sig, close, &both);
+
+    const int status = app->run();
+    form.reset();
+    return status;
 }

@@ -54,6 +54,7 @@ class FaultServer:
     def __init__(self):
         self.routes = {}
         self.log = []
+        self.queries = {}
         self._lock = threading.Lock()
         self._stop = threading.Event()
         outer = self
@@ -65,13 +66,22 @@ class FaultServer:
                 pass
 
             def do_GET(self):
-                path = self.path.split("?", 1)[0]
+                path, _, query = self.path.partition("?")
                 with outer._lock:
                     outer.log.append(path)
+                    outer.queries.setdefault(path, []).append(query)
                     route = outer.routes.get(path, (404, "text/html", "<h1>not here</h1>"))
                 status, ctype, body = route
                 if status == "stall":
                     outer._stop.wait(120)
+                    return
+                if status == "truncated":
+                    # The length of the whole, then half of it and the end.
+                    self.send_response(200)
+                    self.send_header("Content-Type", ctype)
+                    self.send_header("Content-Length", str(len(body)))
+                    self.end_headers()
+                    self.wfile.write(body[: len(body) // 2])
                     return
                 if status == "garbage":
                     self.wfile.write(b"\x00\xffthis is not http\r\n\r\n")
@@ -100,6 +110,11 @@ class FaultServer:
     def hits(self, path):
         with self._lock:
             return self.log.count(path)
+
+    def reports(self, path):
+        """The query texts of every request for the path, in order."""
+        with self._lock:
+            return list(self.queries.get(path, []))
 
     def close(self):
         self._stop.set()
@@ -189,6 +204,34 @@ class Program:
 
 
 # ---------------------------------------------------------------- windows
+
+def children(pid):
+    """The whole process tree below a process, by pid."""
+    found, todo = [], [pid]
+    while todo:
+        p = todo.pop()
+        try:
+            with open(f"/proc/{p}/task/{p}/children") as f:
+                kids = [int(c) for c in f.read().split()]
+        except OSError:
+            kids = []
+        found += kids
+        todo += kids
+    return found
+
+
+def web_processes(pid):
+    """The browser's page processes started by a program."""
+    out = []
+    for child in children(pid):
+        try:
+            with open(f"/proc/{child}/comm") as f:
+                if f.read().strip().startswith("WebKitWebProces"):
+                    out.append(child)
+        except OSError:
+            pass
+    return out
+
 
 def windows_named(name, pid=None, visible=True):
     """Windows whose title is exactly the name (compared here: xdotool's own
@@ -445,8 +488,8 @@ class GuiTest(unittest.TestCase):
         self.addCleanup(self.server.close)
         self.addCleanup(self._tmp.cleanup)
 
-    def start(self, host=None, program="Pelko"):
-        p = Program(os.path.join(self.app_dir, program), host or self.server.host)
+    def start(self, host=None, program="Pelko", env=None, folder=None):
+        p = Program(os.path.join(folder or self.app_dir, program), host or self.server.host, env)
         self.addCleanup(p.close)
         self.addCleanup(self._report, p)
         return p

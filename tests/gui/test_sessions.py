@@ -1,0 +1,148 @@
+"""What outlives one run: a sign-in kept across starts, updates and crashes
+of the page's process, a damaged store that never stops Pelko, and one Pelko
+per user."""
+
+import os
+import signal
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import pelkotest as pt  # noqa: E402
+
+TIMEOUT_TEXT = "网络超时，请稍后重试，点击是返回主页"
+
+# A page that signs in: it reports what it finds of an earlier sign-in, then
+# leaves a cookie and a local-storage value for the next time.
+SIGN_IN_PAGE = pt.solid_page("#203050", """<script>
+var cookie = document.cookie.indexOf("signin=alice") >= 0;
+var stored = localStorage.getItem("user") || "none";
+fetch("/report?cookie=" + cookie + "&stored=" + stored, {cache: "no-store"});
+document.cookie = "signin=alice; max-age=86400; path=/";
+localStorage.setItem("user", "alice");
+</script>""")
+
+
+class Sessions(pt.GuiTest):
+    def setUp(self):
+        super().setUp()
+        self.server.page("/tv/app.html", SIGN_IN_PAGE)
+        self.server.page("/report", "ok")
+        self.data = os.path.join(self.tmp, "data")
+        self.env = {"XDG_DATA_HOME": self.data, "XDG_CACHE_HOME": os.path.join(self.tmp, "cache")}
+
+    def open(self, folder=None, env=None):
+        p = self.start(env=dict(self.env, **(env or {})), folder=folder)
+        pt.main_window(p.proc.pid)
+        return p
+
+    def next_report(self, seen):
+        reports = pt.wait_until(lambda: len(self.server.reports("/report")) > seen
+                                and self.server.reports("/report"), 30, what="page's report")
+        return reports[seen]
+
+    def close(self, p):
+        # The desktop's way of ending a program: it must close like its window.
+        p.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(p.proc.wait(15), 0)
+
+    def test_sign_in_survives_a_restart_an_update_and_crashes_of_the_page(self):
+        p = self.open()
+        self.assertEqual(self.next_report(0), "cookie=false&stored=none")
+        self.close(p)
+
+        # An update replaces the program folder; the sign-in lives elsewhere.
+        updated = pt.program_folder(os.path.join(self.tmp, "updated"))
+        p = self.open(folder=updated)
+        self.assertEqual(self.next_report(1), "cookie=true&stored=alice")
+        self.assertFalse(os.path.exists(os.path.join(updated, "cookies.sqlite")))
+
+        # The page's process dies: the page comes back by itself, signed in.
+        pt.wait_until(lambda: pt.web_processes(p.proc.pid), what="page process")
+        time.sleep(1)
+        for pid in pt.web_processes(p.proc.pid):
+            os.kill(pid, signal.SIGKILL)
+        self.assertEqual(self.next_report(2), "cookie=true&stored=alice")
+        app = pt.application(p.proc.pid)
+        self.assertEqual(pt.dialogs(app), [])
+
+        # A page that dies again at once is not reloaded round and round.
+        pt.wait_until(lambda: pt.web_processes(p.proc.pid), what="new page process")
+        for pid in pt.web_processes(p.proc.pid):
+            os.kill(pid, signal.SIGKILL)
+        pt.message_box(app, p.proc.pid, "提示", TIMEOUT_TEXT)
+        self.assertTrue(p.alive())
+
+    def test_damaged_or_unusable_store_never_stops_pelko(self):
+        store = os.path.join(self.data, "pelko")
+        os.makedirs(store)
+        with open(os.path.join(store, "cookies.sqlite"), "wb") as f:
+            f.write(b"SQLite format 3\x00" + os.urandom(3000))
+        p = self.open()
+        self.assertEqual(self.next_report(0), "cookie=false&stored=none")
+        self.assertIn("damaged", p.output())
+        self.assertTrue(os.path.exists(os.path.join(store, "cookies.sqlite.damaged")))
+        self.close(p)
+        # The fresh store works.
+        p = self.open()
+        self.assertEqual(self.next_report(1), "cookie=true&stored=alice")
+        self.close(p)
+
+        # A data folder that cannot be made: the page still loads, in memory.
+        blocker = os.path.join(self.tmp, "not-a-folder")
+        with open(blocker, "w") as f:
+            f.write("x")
+        p = self.open(env={"XDG_DATA_HOME": os.path.join(blocker, "data")})
+        self.assertEqual(self.next_report(2), "cookie=false&stored=none")
+        self.assertIn("in memory", p.output())
+
+    def test_second_start_raises_the_running_window_and_never_shares_the_store(self):
+        first = self.open()
+        wid = pt.main_window(first.proc.pid)
+        pt.wait_until(pt.tray_icon, what="tray icon")
+        pt.run("xdotool", "windowminimize", str(wid))
+        pt.wait_until(lambda: not pt.is_viewable(wid), what="window hidden in the tray")
+
+        second = self.start(env=self.env)
+        self.assertEqual(second.proc.wait(15), 0)
+        pt.wait_until(lambda: pt.is_viewable(wid), what="window back from the tray")
+        self.assertEqual(self.server.hits("/tv/app.html"), 1)
+
+        # Without the session bus the hand-over cannot happen: the second
+        # Pelko runs, but on a store of its own in memory.
+        third = self.open(env={"DBUS_SESSION_BUS_ADDRESS": "unix:path=/nonexistent"})
+        pt.wait_until(lambda: "another Pelko" in third.output(), what="the second store refused")
+        self.assertTrue(first.alive())
+
+    def test_update_hand_over_starts_the_new_program(self):
+        with open(os.path.join(self.app_dir, "Pelko"), "rb") as f:
+            self.server.routes["/Pelko"] = (200, "application/octet-stream", f.read())
+        newer = "[ver]\r\nversion=9.0\r\n"
+        self.server.routes["/up.ini"] = (200, "text/plain", newer)
+        with open(os.path.join(self.app_dir, "up.ini"), "w") as f:
+            f.write(newer)
+        old = self.start(env=self.env)
+        app = pt.application(old.proc.pid)
+        pt.answer(pt.message_box(app, old.proc.pid, "提示"), "是")
+        self.assertEqual(old.proc.wait(15), 0)
+
+        updater = pt.wait_until(lambda: (pt.windows_named("PelkoUpdate") or [None])[0],
+                                what="updater window")
+        upid = int(pt.run("xdotool", "getwindowpid", str(updater)).strip())
+        self.addCleanup(lambda: pt.run("kill", str(upid)))
+        uapp = pt.application(upid)
+        pt.activate(pt.wait_until(lambda: pt.descendants(uapp, "push button", "开始"),
+                                  what="start button")[0])
+        box = pt.wait_until(lambda: pt.windows_named("完成", upid) and pt.dialogs(uapp),
+                            30, what="done box")[0]
+        pt.press(box, "确定")
+        main = pt.wait_until(lambda: (pt.windows_named(pt.CAPTION) or [None])[0], 30,
+                             what="the new program's window")
+        pid = int(pt.run("xdotool", "getwindowpid", str(main)).strip())
+        self.addCleanup(lambda: pt.run("kill", str(pid)))
+        self.assertNotEqual(pid, old.proc.pid)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

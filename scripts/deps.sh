@@ -5,16 +5,26 @@ set -euo pipefail
 
 build_pkgs=(
   cmake g++ pkg-config make
-  libgtkmm-3.0-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev libgtest-dev
-  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-gl
+  libgtkmm-3.0-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev libsqlite3-dev libgtest-dev
+  gstreamer1.0-tools ffmpeg
   fonts-wqy-microhei
+)
+# What the TV pages need at run time besides the browser: decoders for
+# H.264, H.265, AAC and MP3 (libav), the MPEG-TS and fragmented-MP4 demuxers
+# and parsers that Media Source Extensions feed through (bad), and GL.
+codec_pkgs=(
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
+  gstreamer1.0-libav gstreamer1.0-gl
 )
 run_pkgs=(xvfb openbox trayer xdotool x11-utils imagemagick dbus-x11 at-spi2-core
           python3 python3-pyatspi gir1.2-atspi-2.0 curl)
 bench_pkgs=(surf)
 
-want=("${build_pkgs[@]}" "${run_pkgs[@]}")
+want=("${build_pkgs[@]}" "${codec_pkgs[@]}" "${run_pkgs[@]}")
 [ "${1:-}" = "--bench" ] && want+=("${bench_pkgs[@]}")
+# The build fetches the HLS player from the npm registry; node may come from
+# elsewhere with its own npm.
+command -v npm >/dev/null || want+=(npm)
 
 missing=()
 for p in "${want[@]}"; do

@@ -9,7 +9,7 @@ namespace {
 
 constexpr std::string_view kOctetStream = "application/octet-stream";
 
-constexpr std::array<std::pair<std::string_view, std::string_view>, 14> kTypes{{
+constexpr std::array<std::pair<std::string_view, std::string_view>, 22> kTypes{{
     {"html", "text/html; charset=utf-8"},
     {"htm", "text/html; charset=utf-8"},
     {"css", "text/css; charset=utf-8"},
@@ -18,6 +18,16 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 14> kTypes{{
     {"ini", "text/plain; charset=utf-8"},
     {"txt", "text/plain; charset=utf-8"},
     {"webm", "video/webm"},
+    // What HLS players and progressive video ask for; ".ts" is only ever an
+    // MPEG transport stream here.
+    {"m3u8", "application/vnd.apple.mpegurl"},
+    {"ts", "video/mp2t"},
+    {"m4s", "video/iso.segment"},
+    {"mp4", "video/mp4"},
+    {"m4a", "audio/mp4"},
+    {"aac", "audio/aac"},
+    {"mp3", "audio/mpeg"},
+    {"vtt", "text/vtt; charset=utf-8"},
     {"png", "image/png"},
     {"jpg", "image/jpeg"},
     {"jpeg", "image/jpeg"},

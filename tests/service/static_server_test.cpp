@@ -28,6 +28,9 @@ class ServerTest : public ::testing::Test {
         fs::create_directory(dir_.path() / "outside");
         dir_.Put("outside/secret.txt", kSecret);
         dir_.Put("www/digits.txt", "0123456789");
+        dir_.Put("www/tv/live.m3u8", "#EXTM3U\n");
+        dir_.Put("www/tv/seg000.ts", "G-transport");
+        dir_.Put("www/tv/ch.mp4", "0123456789");
         fs::create_symlink("../outside/secret.txt", dir_.path() / "www/secret-link.txt");
         server_ = std::make_unique<StaticServer>(
             dir_.PathOf("www"), [this](const std::string& line) { log_.push_back(line); });
@@ -64,6 +67,11 @@ TEST_F(ServerTest, AnswersAndRefusals) {
         {"GET /digits.txt", "Range: bytes=3-1\r\n", 200, "", "0123456789"},
         {"GET /digits.txt", "Range: bytes=99999999999999999999-\r\n", 200, "", "0123456789"},
         {"HEAD /digits.txt", "", 200, "content-length: 10", "", "HEAD /digits.txt 200 0"},
+        // What players ask for: a playlist, its segments, a seek into a video.
+        {"GET /tv/live.m3u8", "", 200, "content-type: application/vnd.apple.mpegurl"},
+        {"GET /tv/seg000.ts", "", 200, "content-type: video/mp2t", "G-transport"},
+        {"GET /tv/ch.mp4", "Range: bytes=4-\r\n", 206, "content-type: video/mp4", "456789"},
+        {"GET /tv/ch.mp4", "Range: bytes=4-5\r\n", 206, "content-range: bytes 4-5/10", "45"},
         {"POST /digits.txt", "", 405, "allow: get, head"},
         {"GET /tv/heartbeat?ch=1&t=3.2", "", 204, "", "", "GET /tv/heartbeat?ch=1&t=3.2 204 0"},
         {"GET /tv/../../outside/secret.txt", "", 0},

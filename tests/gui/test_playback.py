@@ -1,0 +1,298 @@
+"""Video as real TV pages bring it, in the real window: H.264/AAC through
+Media Source Extensions and hls.js, a progressive MP4 that seeks, streams
+that fail without harm, fullscreen, and the screen kept on while playing."""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import pelkotest as pt  # noqa: E402
+import pyatspi  # noqa: E402
+
+WWW = os.path.join(os.path.dirname(pt.SERVICE), "www")
+
+# Runs in the TV page's place and reports each finding as a heartbeat, which
+# the demo service logs: what MSE takes, then the HLS channel through hls.js,
+# then the MP4 channel with a seek.
+PROBE = """<!DOCTYPE html><html><head><meta charset="utf-8">
+<script src="lib/hls.min.js"></script></head>
+<body style="margin:0;background:#000"><video id="v" muted autoplay playsinline
+ style="width:100%;height:100%"></video><script>
+var v = document.getElementById("v");
+function report(q) { fetch("/tv/heartbeat?" + q, {cache: "no-store"}).catch(function () {}); }
+function frames() {
+  var q = v.getVideoPlaybackQuality ? v.getVideoPlaybackQuality() : null;
+  return q ? q.totalVideoFrames : -1;
+}
+report("mse=" + (!!window.MediaSource &&
+  MediaSource.isTypeSupported('video/mp4; codecs="avc1.42E01E, mp4a.40.2"')) +
+  "&hlsjs=" + (window.Hls ? Hls.isSupported() : false));
+v.addEventListener("error", function () { report("error=" + (v.error && v.error.code)); });
+var hls = new Hls();
+hls.on(Hls.Events.ERROR, function (e, d) { if (d.fatal) report("hlserror=" + d.details); });
+hls.loadSource("hls/master.m3u8");
+hls.attachMedia(v);
+v.play().catch(function () {});
+var n = 0;
+var timer = setInterval(function () {
+  report("stage=hls&t=" + v.currentTime.toFixed(2) + "&f=" + frames());
+  if (++n < 6) return;
+  clearInterval(timer);
+  hls.destroy();
+  v.src = "mp4/ch5.mp4";
+  v.addEventListener("playing", function once() {
+    v.removeEventListener("playing", once);
+    setTimeout(function () { v.currentTime = 8; }, 1000);
+  });
+  v.addEventListener("seeked", function () {
+    setTimeout(function () {
+      report("stage=mp4&t=" + v.currentTime.toFixed(2) + "&f=" + frames());
+    }, 1000);
+  });
+  v.play().catch(function () {});
+}, 1000);
+</script></body></html>"""
+
+
+def fields(line):
+    query = line.split("?", 1)[1].split(" ", 1)[0]
+    return dict(kv.split("=", 1) for kv in query.split("&") if "=" in kv)
+
+
+class Playback(pt.GuiTest):
+    def heartbeats(self, service):
+        return [fields(l) for l in list(service.lines) if "/tv/heartbeat?" in l]
+
+    def test_mse_hls_and_progressive_mp4_play(self):
+        root = os.path.join(self.tmp, "www")
+        shutil.copytree(WWW, root)
+        with open(os.path.join(root, "tv", "app.html"), "w") as f:
+            f.write(PROBE)
+        service = pt.DemoService(root)
+        self.addCleanup(service.close)
+        p = self.start(service.host)
+        pt.main_window(p.proc.pid)
+
+        first = pt.wait_until(lambda: [h for h in self.heartbeats(service) if "mse" in h], 30,
+                              what="MSE report")[0]
+        self.assertEqual(first, {"mse": "true", "hlsjs": "true"})
+        hls = pt.wait_until(lambda: len([h for h in self.heartbeats(service)
+                                         if h.get("stage") == "hls"]) >= 6
+                            and [h for h in self.heartbeats(service) if h.get("stage") == "hls"],
+                            40, what="HLS reports")
+        times = [float(h["t"]) for h in hls]
+        counts = [int(h["f"]) for h in hls]
+        self.assertGreater(times[-1], times[0] + 2, hls)
+        self.assertGreater(counts[-1], counts[0], hls)
+        mp4 = pt.wait_until(lambda: [h for h in self.heartbeats(service)
+                                     if h.get("stage") == "mp4"], 30, what="MP4 report")[0]
+        self.assertGreaterEqual(float(mp4["t"]), 8.5, mp4)
+        self.assertGreater(int(mp4["f"]), 0, mp4)
+        self.assertFalse([h for h in self.heartbeats(service) if "error" in h or "hlserror" in h])
+
+
+# A player whose streams fail in every way a server can fail them. hls.js is
+# told to give up soon, so that the test need not wait out its patience.
+FAULT_PAGE = """<!DOCTYPE html><html><head><meta charset="utf-8">
+<script src="/hls.min.js"></script></head><body style="margin:0;background:#000">
+<video id="v" muted autoplay playsinline></video><script>
+var cases = ["/missing.m3u8", "/garbage/index.m3u8", "/truncated/index.m3u8",
+             "/stall/index.m3u8"];
+var v = document.getElementById("v");
+function next(i) {
+  if (i >= cases.length) return;
+  var hls = new Hls({manifestLoadingTimeOut: 3000, manifestLoadingMaxRetry: 0,
+                     fragLoadingTimeOut: 3000, fragLoadingMaxRetry: 0,
+                     levelLoadingMaxRetry: 0});
+  var done = false;
+  function end(details) {
+    if (done) return;
+    done = true;
+    fetch("/report?case=" + i + "&details=" + details, {cache: "no-store"});
+    hls.destroy();
+    next(i + 1);
+  }
+  // A player may also skip what it cannot use and simply have nothing to show.
+  var quiet = setTimeout(function () { end("none"); }, 10000);
+  hls.on(Hls.Events.ERROR, function (e, d) {
+    if (d.fatal) { clearTimeout(quiet); end(d.details); }
+  });
+  hls.loadSource(cases[i]);
+  hls.attachMedia(v);
+  v.play().catch(function () {});
+}
+next(0);
+</script></body></html>"""
+
+
+def playlist(segment):
+    return ("#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n"
+            f"#EXTINF:2.0,\n{segment}\n#EXTINF:2.0,\n{segment}\n#EXT-X-ENDLIST\n")
+
+
+class StreamFaults(pt.GuiTest):
+    def test_failing_streams_leave_pelko_running_without_a_box(self):
+        with open(os.path.join(WWW, "tv", "lib", "hls.min.js"), "rb") as f:
+            self.server.routes["/hls.min.js"] = (200, "text/javascript", f.read())
+        with open(os.path.join(WWW, "tv", "hls", "360p", "seg000.ts"), "rb") as f:
+            segment = f.read()
+        self.server.page("/tv/app.html", FAULT_PAGE)
+        self.server.page("/report", "ok")
+        m3u8 = "application/vnd.apple.mpegurl"
+        for name in ("garbage", "truncated", "stall"):
+            self.server.routes[f"/{name}/index.m3u8"] = (200, m3u8, playlist("seg.ts"))
+        self.server.routes["/garbage/seg.ts"] = (200, "video/mp2t", os.urandom(len(segment)))
+        self.server.routes["/truncated/seg.ts"] = ("truncated", "video/mp2t", segment)
+        self.server.fault("/stall/seg.ts", "stall")
+
+        p = self.start()
+        pt.main_window(p.proc.pid)
+        reports = pt.wait_until(lambda: len(self.server.reports("/report")) >= 4
+                                and self.server.reports("/report"), 90, what="every case ended")
+        self.assertEqual([r.split("&")[0] for r in reports],
+                         ["case=0", "case=1", "case=2", "case=3"], reports)
+        self.assertIn("manifestLoadError", reports[0])
+        self.assertTrue(p.alive())
+        self.assertEqual(pt.dialogs(pt.application(p.proc.pid)), [])
+
+
+# A page whose player asks for fullscreen on a click anywhere (browsers grant
+# fullscreen only on a user's gesture). From the second time on, it leaves
+# fullscreen by itself a moment later.
+FULLSCREEN_PAGE = pt.solid_page("#336699", """
+<div id="all" style="position:fixed;inset:0"></div><script>
+var times = 0;
+document.getElementById("all").addEventListener("click", function () {
+  document.documentElement.requestFullscreen().then(function () {
+    fetch("/report?fullscreen=1", {cache: "no-store"});
+    if (++times >= 2) setTimeout(function () { document.exitFullscreen(); }, 1500);
+  });
+});
+</script>""")
+
+
+class Fullscreen(pt.GuiTest):
+    def setUp(self):
+        super().setUp()
+        self.server.page("/tv/app.html", FULLSCREEN_PAGE)
+        self.server.page("/report", "ok")
+        self.p = self.start()
+        self.pid = self.p.proc.pid
+        self.wid = pt.main_window(self.pid)
+        self.app = pt.application(self.pid)
+        pt.wait_until(lambda: self.server.hits("/tv/app.html") >= 1, what="page")
+        time.sleep(1.5)
+
+    def menu_bar_showing(self):
+        return pt.state(pt.menu_bar(self.app), pyatspi.STATE_SHOWING)
+
+    def go_fullscreen(self):
+        before = len(self.server.reports("/report"))
+        g = pt.geometry(self.wid)
+        pt.click_at(g["x"] + g["width"] // 2, g["y"] + g["height"] // 2)
+        pt.wait_until(lambda: "_NET_WM_STATE_FULLSCREEN" in pt.wm_state(self.wid),
+                      what="fullscreen")
+        pt.wait_until(lambda: len(self.server.reports("/report")) > before, what="page told")
+        pt.wait_until(lambda: pt.geometry(self.wid)["width"] == 1600
+                      and pt.geometry(self.wid)["height"] == 1000, what="whole screen")
+        pt.wait_until(lambda: not self.menu_bar_showing(), what="menu bar hidden")
+        # No title bar, frame or panel left over the page. The page keeps the
+        # window's proportions: as at the start size, it stops one part in
+        # 650 short of the bottom edge.
+        shot = os.path.join(self.tmp, "fullscreen.png")
+        def page_everywhere():
+            pt.screenshot(shot)
+            return all(pt.pixel(shot, x, y) == (0x33, 0x66, 0x99)
+                       for x, y in ((1, 1), (800, 1), (1598, 995), (1, 995)))
+        pt.wait_until(page_everywhere, 10, 0.5, what="page over the whole screen")
+
+    def assert_restored(self, before):
+        pt.wait_until(lambda: "_NET_WM_STATE_FULLSCREEN" not in pt.wm_state(self.wid),
+                      what="fullscreen left")
+        pt.wait_until(lambda: pt.geometry(self.wid) == before, what="size and place back")
+        pt.wait_until(self.menu_bar_showing, what="menu bar back")
+
+    def test_fullscreen_and_back_by_escape_and_by_the_page_keeps_everything(self):
+        pt.choose(self.wid, self.app, "窗口", "置顶")
+        pt.wait_until(lambda: "_NET_WM_STATE_ABOVE" in pt.wm_state(self.wid), what="on top")
+        before = pt.geometry(self.wid)
+
+        self.go_fullscreen()
+        pt.run("xdotool", "key", "Escape")
+        self.assert_restored(before)
+        self.assertIn("_NET_WM_STATE_ABOVE", pt.wm_state(self.wid))
+
+        # The page's own exitFullscreen().
+        self.go_fullscreen()
+        self.assert_restored(before)
+        self.assertIn("_NET_WM_STATE_ABOVE", pt.wm_state(self.wid))
+
+    def test_minimise_to_the_tray_from_fullscreen_and_back(self):
+        before = pt.geometry(self.wid)
+        self.go_fullscreen()
+        pt.run("xdotool", "windowminimize", str(self.wid))
+        pt.wait_until(lambda: not pt.is_viewable(self.wid), what="hidden in the tray")
+        pt.click_at(*pt.wait_until(pt.tray_icon, what="tray icon"), repeat=2)
+        pt.wait_until(lambda: pt.is_viewable(self.wid), what="back from the tray")
+        self.assert_restored(before)
+
+
+# The demo clip, playing without sound: a page that pauses it after a while
+# and plays it again later.
+INHIBIT_PAGE = pt.solid_page("#000", """<video id="v" src="/clip.webm" muted autoplay loop
+ playsinline></video><script>
+var v = document.getElementById("v");
+v.addEventListener("playing", function once() {
+  v.removeEventListener("playing", once);
+  setTimeout(function () { v.pause(); }, 3000);
+  setTimeout(function () { v.play(); }, 6000);
+});
+</script>""")
+
+
+class ScreenKeptOn(pt.GuiTest):
+    def test_screensaver_held_off_while_playing_and_let_go_when_paused_or_hidden(self):
+        saver = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(__file__),
+                                                               "fake_screensaver.py")],
+                                 stdout=subprocess.PIPE, text=True)
+        self.addCleanup(saver.kill)
+        self.assertEqual(saver.stdout.readline().strip(), "ready")
+        calls = []
+
+        def read():
+            for line in saver.stdout:
+                calls.append(line.split())
+        import threading
+        threading.Thread(target=read, daemon=True).start()
+
+        with open(os.path.join(WWW, "tv", "clips", "ch1.webm"), "rb") as f:
+            self.server.routes["/clip.webm"] = (200, "video/webm", f.read())
+        self.server.page("/tv/app.html", INHIBIT_PAGE)
+        p = self.start()
+        wid = pt.main_window(p.proc.pid)
+
+        def kinds():
+            return [c[0] for c in calls]
+        # Playing, paused, playing again.
+        pt.wait_until(lambda: kinds()[:3] == ["inhibit", "uninhibit", "inhibit"], 30,
+                      what="inhibit, release, inhibit")
+        self.assertEqual(calls[1][1], calls[0][1])
+        self.assertEqual(calls[0][2], "Pelko")
+        # Hidden in the tray: the screen may sleep, though the page plays on.
+        pt.wait_until(pt.tray_icon, what="tray icon")
+        pt.run("xdotool", "windowminimize", str(wid))
+        pt.wait_until(lambda: len(calls) >= 4, 15, what="released when hidden")
+        self.assertEqual(calls[3], ["uninhibit", calls[2][1]])
+        # Back on screen, still playing: held off again.
+        pt.click_at(*pt.tray_icon(), repeat=2)
+        pt.wait_until(lambda: len(calls) >= 5 and calls[4][0] == "inhibit", 15,
+                      what="inhibited again when shown")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

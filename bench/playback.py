@@ -15,7 +15,7 @@ import time
 sys.path.insert(0, os.path.dirname(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "gui"))
 import pelkotest as pt  # noqa: E402
-from startup import pss_kib, tree, visible_window  # noqa: E402
+from startup import pss_kib, stop, tree, visible_window  # noqa: E402
 
 RUNS = int(os.environ.get("RUNS", "5"))
 PLAY_SECONDS = int(os.environ.get("PLAY_SECONDS", "30"))
@@ -60,12 +60,7 @@ def measure(cmd, env, service, window_of):
         cpu = (cpu_seconds(pids) - c0) / (time.monotonic() - w0) * 100
         return first, cpu, pss
     finally:
-        proc.terminate()
-        try:
-            proc.wait(5)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
+        stop(proc)
 
 
 def main():

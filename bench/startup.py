@@ -58,12 +58,16 @@ def measure(cmd, env, service, window_of):
         time.sleep(3)
         return shown, loaded, pss_kib(proc.pid)
     finally:
-        proc.terminate()
-        try:
-            proc.wait(5)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
+        stop(proc)
+
+
+def stop(proc):
+    proc.terminate()
+    try:
+        proc.wait(5)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
 
 
 def visible_window(cls):

@@ -6,7 +6,6 @@ Pelko / surf. Run through bench/playback.sh, which gives it a desktop session.""
 
 import os
 import shutil
-import statistics
 import subprocess
 import sys
 import tempfile
@@ -15,9 +14,8 @@ import time
 sys.path.insert(0, os.path.dirname(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "gui"))
 import pelkotest as pt  # noqa: E402
-from startup import pss_kib, stop, tree, visible_window  # noqa: E402
+from startup import RUNS, compare, pss_kib, stop, tree  # noqa: E402
 
-RUNS = int(os.environ.get("RUNS", "5"))
 PLAY_SECONDS = int(os.environ.get("PLAY_SECONDS", "30"))
 TICKS = os.sysconf("SC_CLK_TCK")
 
@@ -64,7 +62,6 @@ def measure(cmd, env, service, window_of):
 
 
 def main():
-    app = os.environ["PELKO_APP_DIR"]
     www = os.path.join(os.path.dirname(os.environ["PELKO_SERVICE_BIN"]), "www")
     root = tempfile.mkdtemp(prefix="pelko-bench-")
     try:
@@ -73,21 +70,9 @@ def main():
         os.rename(os.path.join(tv, "app.html"), os.path.join(tv, "play.html"))
         with open(os.path.join(tv, "app.html"), "w") as f:
             f.write(REDIRECT)
-        service = pt.DemoService(os.path.join(root, "www"))
-        try:
-            env = dict(os.environ, PELKO_SERVICE_HOST=service.host)
-            page = service.host + "/tv/app.html"
-            results = {"Pelko": [], "surf": []}
-            for _ in range(RUNS):
-                results["Pelko"].append(measure([os.path.join(app, "Pelko")], env, service,
-                                                visible_window("Pelko")))
-                results["surf"].append(measure(["surf", page], env, service,
-                                               visible_window("surf")))
-        finally:
-            service.close()
+        med = compare(measure, os.path.join(root, "www"))
     finally:
         shutil.rmtree(root, ignore_errors=True)
-    med = {k: [statistics.median(r[i] for r in v) for i in range(3)] for k, v in results.items()}
     print(f"{'':8}{'first frame':>13}{'CPU 720p':>11}{'PSS (MiB)':>12}")
     for name, (first, cpu, pss) in med.items():
         print(f"{name:8}{first:12.3f}s{cpu:10.1f}%{pss / 1024:12.1f}")

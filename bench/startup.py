@@ -77,9 +77,11 @@ def visible_window(cls):
                               "--classname", f"^{cls}$").split()
 
 
-def main():
+def compare(measure, root=None):
+    """Runs Pelko and surf on the demo service's TV page in turn, RUNS times
+    each, and gives each one's medians of the figures that measure returns."""
     app = os.environ["PELKO_APP_DIR"]
-    service = pt.DemoService()
+    service = pt.DemoService(root)
     try:
         env = dict(os.environ, PELKO_SERVICE_HOST=service.host)
         page = service.host + "/tv/app.html"
@@ -90,7 +92,12 @@ def main():
             results["surf"].append(measure(["surf", page], env, service, visible_window("surf")))
     finally:
         service.close()
-    med = {k: [statistics.median(r[i] for r in v) for i in range(3)] for k, v in results.items()}
+    return {k: [statistics.median(r[i] for r in v) for i in range(len(v[0]))]
+            for k, v in results.items()}
+
+
+def main():
+    med = compare(measure)
     print(f"{'':8}{'window shown':>14}{'page playing':>14}{'PSS (MiB)':>12}")
     for name, (shown, loaded, pss) in med.items():
         print(f"{name:8}{shown:13.3f}s{loaded:13.3f}s{pss / 1024:12.1f}")

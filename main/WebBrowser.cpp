@@ -116,7 +116,7 @@ void WebBrowser::WatchPlayback() {
     // Sound from media outside the document (new Audio()) is heard too.
     handlers_.push_back(g_signal_connect_swapped(
         view_, "notify::is-playing-audio", G_CALLBACK(+[](gpointer self) {
-            Self(self)->SetPlaying("", false);
+            Self(self)->UpdatePlaying();
         }),
         this));
 }
@@ -243,7 +243,7 @@ void WebBrowser::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpoin
             // The frames of the page before are gone, and their players with them.
             if (!browser->playing_.empty()) {
                 browser->playing_.clear();
-                browser->SetPlaying("", false);
+                browser->UpdatePlaying();
             }
             const char* uri = webkit_web_view_get_uri(view);
             browser->document_ = std::make_shared<HtmlDocument>(uri != nullptr ? uri : "");
@@ -341,7 +341,7 @@ void WebBrowser::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminat
     browser->stall_timer_.disconnect();
     // Whatever played is gone with the process.
     browser->playing_.clear();
-    browser->SetPlaying("", false);
+    browser->UpdatePlaying();
     if (browser->fullscreen_) OnLeaveFullscreen(browser->view_, self);
     // Raised from the main loop, like a failure: what follows may ask a question.
     std::weak_ptr<bool> alive = browser->alive_;
@@ -388,14 +388,16 @@ void WebBrowser::OnPlaybackMessage(WebKitUserContentManager*, WebKitJavascriptRe
 }
 
 void WebBrowser::SetPlaying(const std::string& frame, bool playing) {
-    if (!frame.empty()) {
-        if (playing) {
-            // Bounded: a page cannot grow this without end.
-            if (playing_.size() < 64) playing_.insert(frame);
-        } else {
-            playing_.erase(frame);
-        }
+    if (playing) {
+        // Bounded: a page cannot grow this without end.
+        if (playing_.size() < 64) playing_.insert(frame);
+    } else {
+        playing_.erase(frame);
     }
+    UpdatePlaying();
+}
+
+void WebBrowser::UpdatePlaying() {
     audio_playing_ = webkit_web_view_is_playing_audio(view_);
     const bool now = Playing();
     if (now == reported_playing_) return;

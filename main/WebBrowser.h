@@ -106,6 +106,8 @@ private:
                                   gpointer self);
     void WatchPlayback();
     void SetPlaying(const std::string& frame, bool playing);
+    // Tells PlayingChanged when the whole of what plays has changed.
+    void UpdatePlaying();
 
     // Navigate for links the page itself opens, where no one hears a failure.
     void Open(const std::string& url) noexcept;

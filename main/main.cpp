@@ -2,6 +2,7 @@
 #include <gtkmm.h>
 
 #include <csignal>
+#include <functional>
 #include <memory>
 
 #include "controls/msgbox.h"
@@ -50,15 +51,19 @@ int main(int argc, char** argv) {
     // The session ending (or a kill from the terminal) closes the window the
     // way its close button does, so that the tray icon goes and the page's
     // data reach the disk.
-    auto close = [](gpointer data) -> gboolean {
-        auto* self = static_cast<std::pair<Glib::RefPtr<Gtk::Application>*,
-                                           std::unique_ptr<pelko::Form1>*>*>(data);
-        if (*self->second && !(*self->second)->Unloaded()) (*self->second)->Unload();
-        (*self->first)->quit();
-        return G_SOURCE_CONTINUE;
+    std::function<void()> close = [&] {
+        if (form && !form->Unloaded()) form->Unload();
+        app->quit();
     };
-    std::pair<Glib::RefPtr<Gtk::Application>*, std::unique_ptr<pelko::Form1>*> both{&app, &form};
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) g_unix_signal_add(sig, close, &both);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        g_unix_signal_add(
+            sig,
+            [](gpointer data) -> gboolean {
+                (*static_cast<std::function<void()>*>(data))();
+                return G_SOURCE_CONTINUE;
+            },
+            &close);
+    }
 
     const int status = app->run();
     form.reset();

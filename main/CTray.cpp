@@ -14,6 +14,11 @@ CTray::CTray() {
     G_GNUC_END_IGNORE_DEPRECATIONS
     icon_->signal_button_press_event().connect(sigc::mem_fun(*this, &CTray::ButtonPressed));
     icon_->signal_button_release_event().connect(sigc::mem_fun(*this, &CTray::ButtonReleased));
+    icon_->property_embedded().signal_changed().connect([this] { tray_changed_.emit(); });
+    item_.Activated().connect(sigc::mem_fun(*this, &CTray::Item_Activate));
+    item_.ContextMenuRequested().connect(sigc::mem_fun(*this, &CTray::Item_ContextMenu));
+    // The contract has no middle button: a secondary activation raises nothing.
+    item_.Changed().connect(sigc::mem_fun(*this, &CTray::Choose));
 }
 
 CTray::~CTray() {
@@ -30,6 +35,7 @@ void CTray::Release() {
 void CTray::PicBox(Gtk::Image& box) {
     Release();
     pic_ = &box;
+    own_picture_ = true;
     pic_changed_ = box.property_pixbuf().signal_changed().connect(
         sigc::mem_fun(*this, &CTray::PictureChanged));
     // The holder belongs to the window; should it go first, stop reading it.
@@ -48,6 +54,7 @@ void CTray::TipText(const std::string& text) {
     gtk_status_icon_set_tooltip_text(icon_->gobj(), tip_.ForShell().c_str());
     gtk_status_icon_set_title(icon_->gobj(), tip_.ForShell().c_str());
     G_GNUC_END_IGNORE_DEPRECATIONS
+    item_.SetText(tip_.ForShell());
 }
 
 bool CTray::ShowIcon() {
@@ -55,23 +62,39 @@ bool CTray::ShowIcon() {
     SendIcon();
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     gtk_status_icon_set_tooltip_text(icon_->gobj(), tip_.ForShell().c_str());
-    gtk_status_icon_set_visible(icon_->gobj(), TRUE);
     G_GNUC_END_IGNORE_DEPRECATIONS
+    shown_ = true;
+    item_.Show();
+    Choose();
     return true;
 }
 
 void CTray::DeleteIcon() {
+    shown_ = false;
+    item_.Hide();
+    Choose();
+}
+
+void CTray::Choose() {
+    // A desktop that has both shows the icon once, through its notifier host.
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-    gtk_status_icon_set_visible(icon_->gobj(), FALSE);
+    const bool classic = shown_ && !item_.Active();
+    if (gtk_status_icon_get_visible(icon_->gobj()) != classic) {
+        gtk_status_icon_set_visible(icon_->gobj(), classic);
+    }
     G_GNUC_END_IGNORE_DEPRECATIONS
+    tray_changed_.emit();
 }
 
 bool CTray::Embedded() const {
+    if (item_.Active()) return true;
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     return gtk_status_icon_get_visible(icon_->gobj()) &&
            gtk_status_icon_is_embedded(icon_->gobj());
     G_GNUC_END_IGNORE_DEPRECATIONS
 }
+
+void CTray::ExportMenu(Gtk::Menu& menu) { item_.SetMenu(menu); }
 
 void CTray::SendIcon() {
     if (pic_ == nullptr) return;
@@ -80,9 +103,24 @@ void CTray::SendIcon() {
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     gtk_status_icon_set_from_pixbuf(icon_->gobj(), pixbuf->gobj());
     G_GNUC_END_IGNORE_DEPRECATIONS
+    // An installed Pelko's icon is in the icon theme, which hosts draw
+    // sharper than a picture; a replaced picture is only ever a picture.
+    const char* name = "net.pelko.Pelko";
+    const bool themed = own_picture_ && Gtk::IconTheme::get_default()->has_icon(name);
+    item_.SetIcon(pixbuf, themed ? name : "");
 }
 
-void CTray::PictureChanged() { SendIcon(); }
+void CTray::PictureChanged() {
+    own_picture_ = false;
+    SendIcon();
+}
+
+void CTray::Item_Activate() { Notify(static_cast<int>(tray::Message::LButtonDblClick)); }
+
+void CTray::Item_ContextMenu() {
+    Notify(static_cast<int>(tray::Message::RButtonDown));
+    Notify(static_cast<int>(tray::Message::RButtonUp));
+}
 
 bool CTray::ButtonPressed(GdkEventButton* event) {
     const auto action =

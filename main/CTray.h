@@ -3,6 +3,10 @@
 // One icon in the desktop's notification area on behalf of a window. The
 // window lends a picture holder whose picture becomes the icon, and receives
 // six events without arguments for the left and right button.
+//
+// The icon goes where the desktop shows icons: to a notifier host on the
+// session bus when one is there, else to a classic (XEmbed) tray, else
+// nowhere. The choice is made again whenever either comes or goes.
 
 #include <gtkmm.h>
 
@@ -10,6 +14,7 @@
 #include <string>
 
 #include "core/tray_contract.h"
+#include "main/StatusNotifierItem.h"
 
 namespace pelko {
 
@@ -30,6 +35,10 @@ public:
 
     // Whether a tray is there holding the shown icon.
     bool Embedded() const;
+    // The menu a notifier host shows by itself, without asking the window.
+    void ExportMenu(Gtk::Menu& menu);
+    // Embedded() may have changed: a tray came or went.
+    sigc::signal<void()>& TrayChanged() { return tray_changed_; }
 
     sigc::signal<void()>& RButtonDown() { return r_down_; }
     sigc::signal<void()>& RButtonUp() { return r_up_; }
@@ -46,12 +55,21 @@ private:
     void Notify(int message);
     void SendIcon();
     void Release();
+    void Choose();
+    void Item_Activate();
+    void Item_ContextMenu();
 
+    StatusNotifierItem item_;
     Glib::RefPtr<Gtk::StatusIcon> icon_;
     Gtk::Image* pic_ = nullptr;
     sigc::connection pic_changed_;
     tray::TipField tip_;
     tray::EventGate gate_;
+    bool shown_ = false;
+    // Whether the picture is still the program's own, which the icon theme
+    // may also know by name.
+    bool own_picture_ = true;
+    sigc::signal<void()> tray_changed_;
     sigc::signal<void()> r_down_, r_up_, r_dbl_, l_down_, l_up_, l_dbl_;
 };
 

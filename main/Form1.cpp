@@ -100,6 +100,7 @@ Form1::Form1() {
 
 Form1::~Form1() {
     dom_contextmenu_.disconnect();
+    tray_changed_.disconnect();
     Tray.reset();
 }
 
@@ -234,8 +235,10 @@ void Form1::Form_Load() {
     Tray = CTray::Create();
     Tray->LButtonDblClick().connect(ui::Guarded(this, [this] { Tray_LButtonDblClick(); }));
     Tray->RButtonUp().connect(ui::Guarded(this, [this] { Tray_RButtonUp(); }));
+    tray_changed_ = Tray->TrayChanged().connect(ui::Guarded(this, [this] { Tray_TrayChanged(); }));
     Tray->TipText(get_title());
     Tray->PicBox(Picture1);
+    Tray->ExportMenu(op_menu_);
     Tray->ShowIcon();
     VersionCheck();
 }
@@ -367,6 +370,12 @@ void Form1::Reactivate() {
 
 void Form1::Tray_RButtonUp() { PopupMenu(op_menu_); }
 
+void Form1::Tray_TrayChanged() {
+    // A panel that quits (or restarts) takes the icon with it: a window
+    // waiting in the tray comes back rather than being left out of reach.
+    if (held_ && !get_visible() && !Tray->Embedded()) Tray_LButtonDblClick();
+}
+
 void Form1::PopupMenu(Gtk::Menu& menu) {
     // The pop-up is modal for its owner: the tray's event is still being
     // handled while the menu is open, so clicks on the icon raise nothing.
@@ -449,6 +458,7 @@ void Form1::rad_Click() {
 }
 
 void Form1::Form_QueryUnload() {
+    tray_changed_.disconnect();
     if (Tray) Tray->DeleteIcon();
     Tray.reset();
 }

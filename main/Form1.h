@@ -66,6 +66,7 @@ private:
 
     void Tray_LButtonDblClick();
     void Tray_RButtonUp();
+    void Tray_TrayChanged();
     void sh_Click();
     void tp_Click();
     void max_Click();
@@ -155,6 +156,7 @@ private:
     static constexpr std::chrono::seconds kReloadInterval{10};
 
     std::shared_ptr<CTray> Tray;
+    sigc::connection tray_changed_;
     std::shared_ptr<HtmlDocument> M_Dom;
     sigc::connection dom_contextmenu_;
 

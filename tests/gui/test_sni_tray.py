@@ -1,0 +1,135 @@
+"""A desktop whose panel shows tray icons only as notifier items on the
+session bus (Xfce's panel with its notification-area plugin, no XEmbed tray
+of trayer): the icon appears there, and the window goes to it and comes back
+by a click, by the host's own menu and when the panel restarts."""
+
+import os
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import pelkotest as pt  # noqa: E402
+
+PANEL_CONFIG = """<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=8;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="32"/>
+      <property name="plugin-ids" type="array"><value type="int" value="1"/></property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="systray"/>
+  </property>
+</channel>
+"""
+
+
+class Panel:
+    """Xfce's panel with nothing on it but the notification area."""
+
+    def __init__(self):
+        conf = os.path.join(os.environ["HOME"], ".config/xfce4/xfconf/xfce-perchannel-xml")
+        os.makedirs(conf, exist_ok=True)
+        with open(os.path.join(conf, "xfce4-panel.xml"), "w") as f:
+            f.write(PANEL_CONFIG)
+        self.proc = None
+
+    def start(self):
+        self.proc = subprocess.Popen(["xfce4-panel", "--disable-wm-check"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        pt.wait_until(lambda: watcher_property("IsStatusNotifierHostRegistered") == "true",
+                      what="notifier host")
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.terminate()
+            self.proc.wait(10)
+
+
+def watcher_property(name):
+    out = pt.run("gdbus", "call", "--session", "--dest", "org.kde.StatusNotifierWatcher",
+                 "--object-path", "/StatusNotifierWatcher", "--method",
+                 "org.freedesktop.DBus.Properties.Get", "org.kde.StatusNotifierWatcher", name)
+    return out.strip().removeprefix("(<").removesuffix(">,)")
+
+
+def registered(pid):
+    return f"org.kde.StatusNotifierItem-{pid}-" in watcher_property("RegisteredStatusNotifierItems")
+
+
+def panel_icon():
+    """The centre of the one icon the panel draws, found in a screenshot:
+    whatever differs from the panel's own colour."""
+    line = [l for l in pt.run("xwininfo", "-root", "-tree").splitlines()
+            if '("xfce4-panel"' in l and "1600x" in l]
+    if not line:
+        return None
+    g = pt.geometry(int(line[0].split()[0], 16))
+    shot = os.path.join(os.environ["HOME"], "panel.png")
+    pt.screenshot(shot)
+    # The panel's edges are shaded: only its inner band is searched.
+    inner = 6
+    box = pt.run("convert", shot, "-crop",
+                 f"{g['width']}x{g['height'] - 2 * inner}+{g['x']}+{g['y'] + inner}",
+                 "+repage", "-fuzz", "15%", "-format", "%@", "info:").strip()
+    w, rest = box.split("x")
+    w = int(w)
+    h, x, y = map(int, rest.split("+"))
+    if w >= g["width"] // 2 or w <= 1:
+        return None
+    return g["x"] + x + w // 2, g["y"] + inner + y + h // 2
+
+
+class NotifierTray(pt.GuiTest):
+    def setUp(self):
+        super().setUp()
+        self.panel = Panel()
+        self.addCleanup(self.panel.stop)
+        self.panel.start()
+        self.server.page("/tv/app.html", pt.solid_page("#000080"))
+        self.p = self.start()
+        self.wid = pt.main_window(self.p.proc.pid)
+        self.app = pt.application(self.p.proc.pid)
+        pt.wait_until(lambda: registered(self.p.proc.pid), what="item registered")
+
+    def to_tray(self):
+        pt.choose(self.wid, self.app, "窗口", "最小化")
+        pt.wait_until(lambda: not pt.is_viewable(self.wid), what="window in the tray")
+
+    def test_click_and_the_hosts_menu_bring_the_window_back(self):
+        # Only the notifier item: no classic icon beside it.
+        self.assertIsNone(pt.tray_icon())
+        self.to_tray()
+        pt.click_at(*pt.wait_until(panel_icon, what="icon on the panel"))
+        pt.wait_until(lambda: pt.is_viewable(self.wid), what="window back by a click")
+
+        self.to_tray()
+        # The panel draws the exported menu itself; its first entry shows
+        # while the window is away.
+        pt.click_at(*panel_icon(), button=3)
+        pt.wait_until(lambda: pt.popup_shown(self.panel.proc.pid), what="host's menu")
+        for key in ("Down", "Return"):
+            pt.run("xdotool", "key", key)
+        pt.wait_until(lambda: pt.is_viewable(self.wid), what="window back by 显示主界面")
+        self.assertTrue(self.p.alive())
+
+    def test_panel_restart_shows_the_window_and_registers_again(self):
+        self.to_tray()
+        self.panel.stop()
+        pt.wait_until(lambda: pt.is_viewable(self.wid), what="window back without a tray")
+        self.panel.start()
+        pt.wait_until(lambda: registered(self.p.proc.pid), what="item registered again")
+        self.to_tray()
+        pt.click_at(*pt.wait_until(panel_icon, what="icon on the new panel"))
+        pt.wait_until(lambda: pt.is_viewable(self.wid), what="window back")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

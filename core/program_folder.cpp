@@ -1,5 +1,8 @@
 #include "core/program_folder.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <system_error>
 
@@ -10,6 +13,12 @@ std::string DirName(const std::string& path) {
     if (slash == std::string::npos) return ".";
     if (slash == 0) return "/";
     return path.substr(0, slash);
+}
+
+bool FolderWritable(const std::string& folder) {
+    // The effective ids decide, as they do for the writes themselves; a
+    // read-only mount says no even to the superuser.
+    return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
 std::string ProgramFolder() {

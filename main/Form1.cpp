@@ -13,6 +13,7 @@
 #include "core/version_text.h"
 #include "main/Launchers.h"
 #include "main/Module2.h"
+#include "main/WebData.h"
 
 namespace pelko {
 
@@ -257,12 +258,17 @@ std::optional<ino_t> FileId(const std::string& path) {
 }  // namespace
 
 void Form1::VersionCheck() {
+    // A program folder that cannot be written (a system-wide install) keeps
+    // the service's version file in the user's cache instead, and is never
+    // offered an update it could not take.
+    const bool writable = FolderWritable(ProgramFolder());
+    const std::string fetched = writable ? ProgramFolder() : VersionCacheFolder();
     DL.URL(ServiceHost() + "/up.ini");
-    DL.SaveFolder(ProgramFolder());
+    DL.SaveFolder(fetched);
     DL.StartDownload();
     // The transfer runs on; this start compares what an earlier one left.
     const std::string installed = ProgramFolder() + "/update.ini";
-    const std::string service = ProgramFolder() + "/up.ini";
+    const std::string service = fetched + "/up.ini";
     const auto read_id = FileId(service);
     Text1.set_text(ini::ReadIniValue(installed, "ver", "version", ""));
     Text2.set_text(ini::ReadIniValue(service, "ver", "version", ""));
@@ -271,6 +277,10 @@ void Form1::VersionCheck() {
     // A transfer that replaced the file since then leaves its file for the next start.
     if (read_id && FileId(service) == read_id) std::filesystem::remove(service);
     if (!version::IsNewerVersion(Text2.get_text().raw(), Text1.get_text().raw())) return;
+    if (!writable) {
+        ui::MessageBox(this, kReadOnlyNewVersion, "提示", ui::Icon::Information, ui::Buttons::Ok);
+        return;
+    }
     const auto answer = ui::MessageBox(this, "程序有新的更新,请确定退出程序进行更新？", "提示",
                                        ui::Icon::Question, ui::Buttons::YesNo);
     if (answer == ui::Answer::No) return;
@@ -291,7 +301,19 @@ void Form1::StartUpdater() {
     Glib::spawn_async("", argv, Glib::SPAWN_DEFAULT);
 }
 
+std::string Form1::VersionCacheFolder() {
+    const std::string folder = WebData::CacheFolder();
+    // Without the folder the transfer fails quietly and no update is known.
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    return folder;
+}
+
 void Form1::update_Click() {
+    if (!FolderWritable(ProgramFolder())) {
+        ui::MessageBox(this, kReadOnlyUpdate, "提示", ui::Icon::Information, ui::Buttons::Ok);
+        return;
+    }
     const auto answer = ui::MessageBox(this, "您确定退出程序进行更新？", "提示", ui::Icon::Question,
                                        ui::Buttons::YesNo);
     if (answer == ui::Answer::No) return;
@@ -416,7 +438,14 @@ void Form1::min_Click() { WindowState(1); }
 
 void Form1::quit_Click() { Unload(); }
 
-void Form1::cl_Click() { StartClearTool(); }
+void Form1::cl_Click() {
+    // The clean-up tool works on the program folder: it would fail there unseen.
+    if (!FolderWritable(ProgramFolder())) {
+        ui::MessageBox(this, kReadOnlyClear, "提示", ui::Icon::Information, ui::Buttons::Ok);
+        return;
+    }
+    StartClearTool();
+}
 
 void Form1::tcp_Click() { StartTcpTool(); }
 

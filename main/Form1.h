@@ -89,6 +89,8 @@ private:
     void update_Click();
 
     void VersionCheck();
+    // Where the service's version file waits when the program folder is read-only.
+    static std::string VersionCacheFolder();
     // Starts PelkoUpdate without waiting; throws when it cannot be started.
     void StartUpdater();
 

@@ -16,7 +16,7 @@ codec_pkgs=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-libav gstreamer1.0-gl
 )
-run_pkgs=(xvfb openbox trayer xdotool x11-utils imagemagick dbus-x11 at-spi2-core
+run_pkgs=(xvfb openbox trayer xfce4-panel xdotool x11-utils imagemagick dbus-x11 at-spi2-core
           python3 python3-pyatspi gir1.2-atspi-2.0 curl)
 bench_pkgs=(surf)
 

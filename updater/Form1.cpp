@@ -87,6 +87,11 @@ void Form1::on_realize() {
 void Form1::Form_Load() { Label3.hide(); }
 
 void Form1::cmdok_Click() {
+    // A download that could not be saved would only end in a failure.
+    if (!FolderWritable(ProgramFolder())) {
+        ui::MessageBox(this, kReadOnlyUpdate, "提示", ui::Icon::Information, ui::Buttons::Ok);
+        return;
+    }
     DL.URL(Label2.get_text());
     DL.SaveFolder(ProgramFolder());
     DL.StartDownload();

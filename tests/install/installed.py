@@ -4,7 +4,7 @@ installed program."""
 
 import contextlib
 import os
-import shutil
+import re
 import subprocess
 
 BUILD = os.environ.get("PELKO_BUILD_DIR", "")
@@ -98,46 +98,25 @@ def desktop_entry(path):
 
 
 def exec_argv(value):
-    """An Exec value as the argument vector a desktop starts, read the way the
-    desktop entry format says: string escapes first, then the quoting."""
-    unescaped, i = "", 0
-    while i < len(value):
-        if value[i] == "\\" and i + 1 < len(value):
-            unescaped += {"s": " ", "n": "\n", "t": "\t", "r": "\r"}.get(value[i + 1], value[i + 1])
-            i += 2
-        else:
-            unescaped += value[i]
-            i += 1
-    argv, word, quoted, i, started = [], "", False, 0, False
-    while i < len(unescaped):
-        c = unescaped[i]
-        if c == "%" and unescaped[i + 1:i + 2] == "%":
-            word, started = word + "%", True
-            i += 2
-            continue
-        if quoted:
-            if c == "\\" and i + 1 < len(unescaped) and unescaped[i + 1] in '"`$\\':
-                word += unescaped[i + 1]
-                i += 1
-            elif c == '"':
-                quoted = False
-            else:
-                word += c
+    """An Exec value as the argument vector a desktop starts: the string
+    escapes first, then the quoting ("%%" is a literal percent sign)."""
+    text = re.sub(r"\\(.)", lambda m: {"s": " ", "n": "\n", "t": "\t", "r": "\r"}
+                  .get(m.group(1), m.group(1)), value)
+    argv, word, quoted, started = [], "", False, False
+    chars = iter(text)
+    for c in chars:
+        if quoted and c == "\\":
+            word += next(chars, "")
         elif c == '"':
-            quoted, started = True, True
-        elif c == " ":
+            quoted, started = not quoted, True
+        elif c == " " and not quoted:
             if started:
                 argv.append(word)
             word, started = "", False
         else:
             word, started = word + c, True
-        i += 1
     if quoted:
         raise AssertionError(f"unterminated quote in Exec={value}")
     if started:
         argv.append(word)
-    return argv
-
-
-def wipe(path):
-    shutil.rmtree(path, ignore_errors=True)
+    return [arg.replace("%%", "%") for arg in argv]

@@ -30,7 +30,8 @@ class Install(unittest.TestCase):
     def setUp(self):
         self._tmp = tempfile.TemporaryDirectory(prefix="pelko install ")
         self.addCleanup(self._tmp.cleanup)
-        self.home = os.path.join(self._tmp.name, "my home")
+        # A blank and a dollar sign: both need quoting in the desktop entry.
+        self.home = os.path.join(self._tmp.name, "my $home")
         self.prefix = os.path.join(self.home, ".local")
         records = inst.build_records_kept()
         records.__enter__()

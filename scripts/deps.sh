@@ -18,9 +18,12 @@ codec_pkgs=(
 )
 run_pkgs=(xvfb openbox trayer xfce4-panel xdotool x11-utils imagemagick dbus-x11 at-spi2-core
           python3 python3-pyatspi gir1.2-atspi-2.0 curl)
+# The install test: the desktop's validators, and what cpack's .deb
+# generator runs (dpkg-shlibdeps from dpkg-dev, file to tell programs apart).
+install_pkgs=(desktop-file-utils appstream dpkg-dev file)
 bench_pkgs=(surf)
 
-want=("${build_pkgs[@]}" "${codec_pkgs[@]}" "${run_pkgs[@]}")
+want=("${build_pkgs[@]}" "${codec_pkgs[@]}" "${run_pkgs[@]}" "${install_pkgs[@]}")
 [ "${1:-}" = "--bench" ] && want+=("${bench_pkgs[@]}")
 # The build fetches the HLS player from the npm registry; node may come from
 # elsewhere with its own npm.

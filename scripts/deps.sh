@@ -16,7 +16,9 @@ codec_pkgs=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-libav gstreamer1.0-gl
 )
-run_pkgs=(xvfb openbox trayer xdotool x11-utils imagemagick dbus-x11 at-spi2-core
+# The GUI tests' desktops: X11 (Xvfb, openbox, trayer) and Wayland (weston);
+# ss (iproute2) tells which of them a process is connected to.
+run_pkgs=(xvfb openbox trayer weston xdotool x11-utils imagemagick dbus-x11 at-spi2-core iproute2
           python3 python3-pyatspi gir1.2-atspi-2.0 curl)
 bench_pkgs=(surf)
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "controls/display_backend.h"
 #include "controls/msgbox.h"
 #include "core/ini_file.h"
 #include "core/program_folder.h"
@@ -143,6 +144,11 @@ void Form1::BuildMenus() {
     entry(windo_menu_, tp, "tp", &Form1::tp_Click);
     entry(windo_menu_, max, "max", &Form1::max_Click);
     entry(windo_menu_, min, "min", &Form1::min_Click);
+    // On Wayland the compositor alone decides what stays on top.
+    if (ui::IsWayland(get_display())) {
+        tp.set_sensitive(false);
+        tp.set_tooltip_text("Wayland 桌面不允许程序置顶窗口");
+    }
 
     top(help, help_menu_, "help");
     entry(help_menu_, read, "read", &Form1::read_Click);
@@ -433,8 +439,16 @@ void Form1::tp_Click() {
 
 void Form1::max_Click() { WindowState(2); }
 
-
-void Form1::min_Click() { WindowState(1); }
+void Form1::min_Click() {
+    // Wayland never tells a program that its window was minimised, so the
+    // window would not go on to the tray: while a tray holds the icon, it
+    // goes there at once.
+    if (ui::IsWayland(get_display()) && Tray && Tray->Embedded()) {
+        HideToTray();
+        return;
+    }
+    WindowState(1);
+}
 
 void Form1::quit_Click() { Unload(); }
 

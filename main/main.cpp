@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "controls/display_backend.h"
 #include "controls/msgbox.h"
 #include "main/Form1.h"
 
@@ -18,6 +19,7 @@ constexpr const char* kApplicationId = "net.pelko.Pelko";
 }  // namespace
 
 int main(int argc, char** argv) {
+    pelko::ui::PreferX11();
     auto app = Gtk::Application::create(argc, argv, kApplicationId);
     Glib::set_application_name("Pelko");
     std::unique_ptr<pelko::Form1> form;

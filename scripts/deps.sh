@@ -16,7 +16,10 @@ codec_pkgs=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-libav gstreamer1.0-gl
 )
-run_pkgs=(xvfb openbox trayer xfce4-panel xdotool x11-utils imagemagick dbus-x11 at-spi2-core
+# The GUI tests' desktops: X11 (Xvfb, openbox, trayer or Xfce's panel) and
+# Wayland (weston);
+# ss (iproute2) tells which of them a process is connected to.
+run_pkgs=(xvfb openbox trayer xfce4-panel weston xdotool x11-utils imagemagick dbus-x11 at-spi2-core iproute2
           python3 python3-pyatspi gir1.2-atspi-2.0 curl)
 # The install test: the desktop's validators, and what cpack's .deb
 # generator runs (dpkg-shlibdeps from dpkg-dev, file to tell programs apart).

@@ -4,10 +4,12 @@
 #include <csignal>
 #include <memory>
 
+#include "controls/display_backend.h"
 #include "controls/msgbox.h"
 #include "updater/Form1.h"
 
 int main(int argc, char** argv) {
+    pelko::ui::PreferX11();
     g_set_application_name("PelkoUpdate");
     // Each start is a program of its own; no instance hands over to another.
     auto app = Gtk::Application::create(argc, argv, "", Gio::APPLICATION_NON_UNIQUE);

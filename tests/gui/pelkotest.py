@@ -233,6 +233,32 @@ def web_processes(pid):
     return out
 
 
+def wayland_socket():
+    name = os.environ.get("WAYLAND_DISPLAY", "")
+    return name if name.startswith("/") else os.path.join(os.environ.get("XDG_RUNTIME_DIR", ""), name)
+
+
+def x11_socket():
+    return "/tmp/.X11-unix/X" + os.environ.get("DISPLAY", ":").split(":")[1].split(".")[0]
+
+
+def displays(pid):
+    """The display servers a process is connected to, each by the path of
+    its socket: X11's (x11_socket) or the compositor's (wayland_socket)."""
+    own, servers = set(), {}
+    for line in run("ss", "-x", "-p", "-n").splitlines():
+        f = line.split()
+        if len(f) < 8:
+            continue
+        local, inode, peer = f[4].lstrip("@"), f[5], f[7]
+        if f"pid={pid}," in line:
+            own.add(inode)
+        elif local.startswith("/tmp/.X11-unix/X") or local == wayland_socket():
+            # The server's end names the socket; its peer is the client's end.
+            servers[peer] = local
+    return {servers[i] for i in own if i in servers}
+
+
 def windows_named(name, pid=None, visible=True):
     """Windows whose title is exactly the name (compared here: xdotool's own
     patterns do not take non-ASCII text reliably)."""

@@ -1,0 +1,112 @@
+"""Pelko and PelkoUpdate on a Wayland desktop with no X server
+(waylandsession.sh): the TV page plays, what Wayland cannot do is not
+offered or falls back, and both end cleanly."""
+
+import os
+import re
+import signal
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+import pelkotest as pt  # noqa: E402
+import pyatspi  # noqa: E402
+
+ABOUT = "关于Pelko网络电视"
+
+# What GTK says on this desktop whatever the program does.
+EXPECTED = (
+    # The headless compositor has no seat, so no keyboard and no pointer.
+    "assertion 'GDK_IS_SEAT (seat)' failed",
+    "assertion 'GDK_IS_DEVICE (device)' failed",
+    # GTK's accessible action on an entry of a closed menu (under X11 too).
+    "gdk_window_get_window_type: assertion 'GDK_IS_WINDOW (window)' failed",
+    "gtk_accessible_get_widget: assertion 'GTK_IS_ACCESSIBLE (accessible)' failed",
+    # GtkStatusIcon is for X11 trays only: on Wayland it has no widget to
+    # take the picture.
+    "gtk_widget_get_scale_factor: assertion 'GTK_IS_WIDGET (widget)' failed",
+)
+
+
+def complaints(output):
+    return [line for line in output.splitlines()
+            if re.search(r"critical|crash|segmentation fault|abort", line, re.I)
+            and not any(known in line for known in EXPECTED)]
+
+
+def heartbeats(service):
+    beats = []
+    for line in list(service.lines):
+        m = re.search(r"/tv/heartbeat\?(\S+)", line)
+        if m:
+            beats.append(dict(kv.split("=", 1) for kv in m.group(1).split("&") if "=" in kv))
+    return beats
+
+
+def gone(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            return f.read().split(") ")[1].startswith("Z")
+    except OSError:
+        return True
+
+
+class WaylandOnly(pt.GuiTest):
+    def setUp(self):
+        super().setUp()
+        self.assertNotIn("DISPLAY", os.environ)
+        self.wayland = pt.wayland_socket()
+
+    def frame(self, app, name):
+        return pt.wait_until(lambda: (pt.descendants(app, "frame", name, depth=1) or [None])[0],
+                             what=f"window {name}")
+
+    def test_pelko_plays_offers_what_wayland_allows_and_quits(self):
+        service = pt.DemoService()
+        self.addCleanup(service.close)
+        p = self.start(service.host)
+        app = pt.application(p.proc.pid)
+        main = self.frame(app, pt.CAPTION)
+        self.assertEqual(pt.displays(p.proc.pid), {self.wayland})
+
+        # The TV page plays: its position moves on and frames are drawn.
+        beats = pt.wait_until(lambda: len(heartbeats(service)) >= 3 and heartbeats(service), 60,
+                              what="the TV page playing")
+        self.assertGreater(float(beats[-1]["t"]), float(beats[0]["t"]), beats)
+        self.assertGreater(int(beats[-1]["f"]), 0, beats)
+        pages = pt.web_processes(p.proc.pid)
+        self.assertTrue(pages)
+
+        top = pt.menu_entry(app, "置顶")
+        self.assertFalse(pt.state(top, pyatspi.STATE_SENSITIVE))
+        self.assertFalse(pt.state(top, pyatspi.STATE_CHECKED))
+
+        # No tray holds an icon here: a minimise must not hide the window
+        # where nothing could bring it back.
+        pt.activate(pt.menu_entry(app, "最小化"))
+        pt.activate(pt.menu_entry(app, "关于程序"))
+        about = self.frame(app, ABOUT)
+        self.assertTrue(p.alive())
+        self.assertTrue(pt.state(main, pyatspi.STATE_VISIBLE))
+        self.assertFalse(pt.state(pt.menu_entry(app, "显示主界面"), pyatspi.STATE_VISIBLE))
+
+        pt.press(about, "确定")
+        pt.wait_until(lambda: not pt.descendants(app, "frame", ABOUT, depth=1), what="box closed")
+        pt.activate(pt.menu_entry(app, "退出"))
+        self.assertEqual(p.proc.wait(20), 0)
+        pt.wait_until(lambda: all(gone(w) for w in pages), what="page processes ended")
+        self.assertEqual(complaints(p.output()), [])
+
+    def test_updater_opens_and_ends_on_wayland(self):
+        p = self.start(program="PelkoUpdate")
+        app = pt.application(p.proc.pid)
+        self.frame(app, "PelkoUpdate")
+        pt.wait_until(lambda: pt.descendants(app, "push button", "开始"), what="start button")
+        self.assertEqual(pt.displays(p.proc.pid), {self.wayland})
+        p.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(p.proc.wait(15), 0)
+        self.assertEqual(complaints(p.output()), [])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

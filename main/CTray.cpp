@@ -1,10 +1,23 @@
 #include "main/CTray.h"
 
+#include <cstring>
+
 namespace pelko {
 
 std::shared_ptr<CTray> CTray::Create() { return std::shared_ptr<CTray>(new CTray()); }
 
 CTray::CTray() {
+    item_.Activated().connect(sigc::mem_fun(*this, &CTray::Item_Activate));
+    item_.ContextMenuRequested().connect(sigc::mem_fun(*this, &CTray::Item_ContextMenu));
+    // The contract has no middle button: a secondary activation raises nothing.
+    item_.Changed().connect(sigc::mem_fun(*this, &CTray::Choose));
+    // Only an X11 display has XEmbed trays; elsewhere (Wayland) the notifier
+    // item is the only way to the tray.
+    // (Told by its type's name: the X11 header's macros clash with ours.)
+    GdkDisplay* display = gdk_display_get_default();
+    if (display == nullptr || std::strcmp(G_OBJECT_TYPE_NAME(display), "GdkX11Display") != 0) {
+        return;
+    }
     // GtkStatusIcon is the XEmbed tray icon; deprecated in favour of nothing
     // that offers per-button press, release and double-click.
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
@@ -15,10 +28,6 @@ CTray::CTray() {
     icon_->signal_button_press_event().connect(sigc::mem_fun(*this, &CTray::ButtonPressed));
     icon_->signal_button_release_event().connect(sigc::mem_fun(*this, &CTray::ButtonReleased));
     icon_->property_embedded().signal_changed().connect([this] { tray_changed_.emit(); });
-    item_.Activated().connect(sigc::mem_fun(*this, &CTray::Item_Activate));
-    item_.ContextMenuRequested().connect(sigc::mem_fun(*this, &CTray::Item_ContextMenu));
-    // The contract has no middle button: a secondary activation raises nothing.
-    item_.Changed().connect(sigc::mem_fun(*this, &CTray::Choose));
 }
 
 CTray::~CTray() {
@@ -50,19 +59,22 @@ std::string CTray::TipText() const { return tip_.Get(); }
 
 void CTray::TipText(const std::string& text) {
     tip_.Set(text);
+    item_.SetText(tip_.ForShell());
+    if (!icon_) return;
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     gtk_status_icon_set_tooltip_text(icon_->gobj(), tip_.ForShell().c_str());
     gtk_status_icon_set_title(icon_->gobj(), tip_.ForShell().c_str());
     G_GNUC_END_IGNORE_DEPRECATIONS
-    item_.SetText(tip_.ForShell());
 }
 
 bool CTray::ShowIcon() {
     if (pic_ == nullptr) return false;
     SendIcon();
-    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-    gtk_status_icon_set_tooltip_text(icon_->gobj(), tip_.ForShell().c_str());
-    G_GNUC_END_IGNORE_DEPRECATIONS
+    if (icon_) {
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        gtk_status_icon_set_tooltip_text(icon_->gobj(), tip_.ForShell().c_str());
+        G_GNUC_END_IGNORE_DEPRECATIONS
+    }
     shown_ = true;
     item_.Show();
     Choose();
@@ -79,7 +91,7 @@ void CTray::Choose() {
     // A desktop that has both shows the icon once, through its notifier host.
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     const bool classic = shown_ && !item_.Active();
-    if (gtk_status_icon_get_visible(icon_->gobj()) != classic) {
+    if (icon_ && gtk_status_icon_get_visible(icon_->gobj()) != classic) {
         gtk_status_icon_set_visible(icon_->gobj(), classic);
     }
     G_GNUC_END_IGNORE_DEPRECATIONS
@@ -88,6 +100,7 @@ void CTray::Choose() {
 
 bool CTray::Embedded() const {
     if (item_.Active()) return true;
+    if (!icon_) return false;
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     return gtk_status_icon_get_visible(icon_->gobj()) &&
            gtk_status_icon_is_embedded(icon_->gobj());
@@ -100,9 +113,11 @@ void CTray::SendIcon() {
     if (pic_ == nullptr) return;
     auto pixbuf = pic_->get_pixbuf();
     if (!pixbuf) return;
-    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-    gtk_status_icon_set_from_pixbuf(icon_->gobj(), pixbuf->gobj());
-    G_GNUC_END_IGNORE_DEPRECATIONS
+    if (icon_) {
+        G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+        gtk_status_icon_set_from_pixbuf(icon_->gobj(), pixbuf->gobj());
+        G_GNUC_END_IGNORE_DEPRECATIONS
+    }
     // An installed Pelko's icon is in the icon theme, which hosts draw
     // sharper than a picture; a replaced picture is only ever a picture.
     const char* name = "net.pelko.Pelko";

@@ -7,6 +7,7 @@
 
 #include "controls/display_backend.h"
 #include "controls/msgbox.h"
+#include "controls/skin_title_bar.h"
 #include "core/ini_file.h"
 #include "core/program_folder.h"
 #include "core/service_host.h"
@@ -103,6 +104,7 @@ Form1::Form1() {
 Form1::~Form1() {
     dom_contextmenu_.disconnect();
     tray_changed_.disconnect();
+    title_bar_minimize_.disconnect();
     Tray.reset();
 }
 
@@ -440,15 +442,20 @@ void Form1::tp_Click() {
 void Form1::max_Click() { WindowState(2); }
 
 void Form1::min_Click() {
+    if (MinimizeToTrayDirectly()) return;
+    WindowState(1);
+}
+
+bool Form1::MinimizeToTrayDirectly() {
     // Wayland never tells a program that its window was minimised, so the
     // window would not go on to the tray: while a tray holds the icon, it
     // goes there at once.
-    if (ui::IsWayland(get_display()) && Tray && Tray->Embedded()) {
-        HideToTray();
-        return;
-    }
-    WindowState(1);
+    if (!ui::IsWayland(get_display()) || !Tray || !Tray->Embedded()) return false;
+    HideToTray();
+    return true;
 }
+
+void Form1::TitleBarMinimize_Click() { MinimizeToTrayDirectly(); }
 
 void Form1::quit_Click() { Unload(); }
 
@@ -472,6 +479,16 @@ void Form1::ab_Click() { ShowAbout(); }
 void Form1::ApplySkinFile(const char* file) {
     Skn.LoadSkinFile(ProgramFolder() + file);
     Skn.ApplySkin(*this);
+    // The skin's own minimise button is the only one there is on a desktop
+    // that lets the window draw its title bar; it must reach the tray too.
+    if (auto* bar = dynamic_cast<ui::SkinTitleBar*>(get_titlebar()); bar != title_bar_) {
+        title_bar_minimize_.disconnect();
+        title_bar_ = bar;
+        if (bar != nullptr) {
+            title_bar_minimize_ = bar->MinimizeButton().signal_clicked().connect(
+                ui::Guarded(this, [this] { TitleBarMinimize_Click(); }));
+        }
+    }
 }
 
 void Form1::ApplyDefaultSkin() {

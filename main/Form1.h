@@ -71,6 +71,8 @@ private:
     void tp_Click();
     void max_Click();
     void min_Click();
+    void TitleBarMinimize_Click();
+    bool MinimizeToTrayDirectly();
     void quit_Click();
     void cl_Click();
     void tcp_Click();
@@ -159,6 +161,9 @@ private:
 
     std::shared_ptr<CTray> Tray;
     sigc::connection tray_changed_;
+    // The skin's title bar, whose minimise button is watched.
+    Gtk::Widget* title_bar_ = nullptr;
+    sigc::connection title_bar_minimize_;
     std::shared_ptr<HtmlDocument> M_Dom;
     sigc::connection dom_contextmenu_;
 

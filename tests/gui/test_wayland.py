@@ -22,9 +22,6 @@ EXPECTED = (
     # GTK's accessible action on an entry of a closed menu (under X11 too).
     "gdk_window_get_window_type: assertion 'GDK_IS_WINDOW (window)' failed",
     "gtk_accessible_get_widget: assertion 'GTK_IS_ACCESSIBLE (accessible)' failed",
-    # GtkStatusIcon is for X11 trays only: on Wayland it has no widget to
-    # take the picture.
-    "gtk_widget_get_scale_factor: assertion 'GTK_IS_WIDGET (widget)' failed",
 )
 
 

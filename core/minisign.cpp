@@ -134,8 +134,8 @@ Checked Verify(std::string_view signature_file, const FileHash& hash,
     for (const PublicKey& key : keys) {
         if (std::memcmp(key.id.data(), id, key.id.size()) != 0) continue;
         known = true;
-        if (crypto_sign_verify_detached(file_signature, hash.data(), hash.size(),
-                                        key.key.data()) != 0) {
+        if (crypto_sign_verify_detached(file_signature, hash.data(), hash.size(), key.key.data()) !=
+            0) {
             continue;
         }
         file_good = true;

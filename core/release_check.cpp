@@ -25,13 +25,20 @@ Decision Check(std::string_view signature_file, const minisign::FileHash& hash,
     using minisign::Verdict;
     const auto checked = minisign::Verify(signature_file, hash, keys);
     switch (checked.verdict) {
-        case Verdict::Good: break;
-        case Verdict::NoKeys: return {Refusal::NoKeys, {}};
-        case Verdict::Damaged: return {Refusal::Damaged, {}};
-        case Verdict::Legacy: return {Refusal::Legacy, {}};
-        case Verdict::UnknownKey: return {Refusal::UnknownKey, {}};
-        case Verdict::FileChanged: return {Refusal::FileChanged, {}};
-        case Verdict::CommentChanged: return {Refusal::CommentChanged, {}};
+        case Verdict::Good:
+            break;
+        case Verdict::NoKeys:
+            return {Refusal::NoKeys, {}};
+        case Verdict::Damaged:
+            return {Refusal::Damaged, {}};
+        case Verdict::Legacy:
+            return {Refusal::Legacy, {}};
+        case Verdict::UnknownKey:
+            return {Refusal::UnknownKey, {}};
+        case Verdict::FileChanged:
+            return {Refusal::FileChanged, {}};
+        case Verdict::CommentChanged:
+            return {Refusal::CommentChanged, {}};
     }
     if (CommentValue(checked.trusted_comment, "file") != expected.file_name) {
         return {Refusal::WrongFile, {}};

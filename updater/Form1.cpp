@@ -41,12 +41,14 @@ std::string RefusalText(const release::Decision& decision, const std::string& in
                         const std::optional<std::string>& offered) {
     using release::Refusal;
     switch (decision.refusal) {
-        case Refusal::None: return "";
+        case Refusal::None:
+            return "";
         case Refusal::NoKeys:
             return std::string("此版本没有内置可信的更新签名密钥，无法验证更新文件") + kRefused;
         case Refusal::NoSignature:
             return std::string("服务器没有提供更新文件的签名") + kRefused;
-        case Refusal::Damaged: return std::string("更新文件的签名已损坏或不完整") + kRefused;
+        case Refusal::Damaged:
+            return std::string("更新文件的签名已损坏或不完整") + kRefused;
         case Refusal::Legacy:
             return std::string("更新文件使用了不受支持的旧式签名") + kRefused;
         case Refusal::UnknownKey:
@@ -57,7 +59,8 @@ std::string RefusalText(const release::Decision& decision, const std::string& in
             return std::string("更新文件签名中的版本说明被改动过") + kRefused;
         case Refusal::WrongFile:
             return std::string("签名不是为") + kProgramName + "签发的" + kRefused;
-        case Refusal::NoVersion: return std::string("更新文件的签名没有注明版本") + kRefused;
+        case Refusal::NoVersion:
+            return std::string("更新文件的签名没有注明版本") + kRefused;
         case Refusal::Downgrade:
             return "签名的版本 " + decision.version + " 低于已安装的版本 " + installed + kRefused;
         case Refusal::NotOffered:

@@ -36,7 +36,8 @@ void OnRead(GObject* source, GAsyncResult* result, gpointer data) {
     const std::unique_ptr<Holder> self(static_cast<Holder*>(data));
     auto& p = **self;
     gsize count = 0;
-    const bool read = g_input_stream_read_all_finish(G_INPUT_STREAM(source), result, &count, nullptr);
+    const bool read =
+        g_input_stream_read_all_finish(G_INPUT_STREAM(source), result, &count, nullptr);
     if (!read) return p.Finish(SignatureFetch::Result::Missing);
     if (count > minisign::kMaxSignatureBytes) return p.Finish(SignatureFetch::Result::TooLarge);
     p.Finish(SignatureFetch::Result::Fetched, std::string(p.buffer.data(), count));

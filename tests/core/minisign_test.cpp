@@ -1,11 +1,11 @@
 #include "core/minisign.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -123,7 +123,8 @@ TEST(Minisign, PublicKeysAsPrinted) {
     EXPECT_EQ(parsed->id, a.id);
     EXPECT_EQ(parsed->key, a.pk);
 
-    const auto both = pelko::minisign::ParsePublicKeys(" " + a.Printed() + ";" + b.Printed() + "\n");
+    const auto both =
+        pelko::minisign::ParsePublicKeys(" " + a.Printed() + ";" + b.Printed() + "\n");
     ASSERT_TRUE(both);
     ASSERT_EQ(both->size(), 2u);
     EXPECT_EQ((*both)[1].key, b.pk);
@@ -187,9 +188,11 @@ TEST(Minisign, SignaturesOfTheMinisignTool) {
     const std::string key = dir.PathOf("k.key");
     ASSERT_EQ(RunTool({PELKO_MINISIGN, "-G", "-W", "-p", pub, "-s", key}), 0);
     const std::string file = dir.Put("Pelko", kProgram);
-    ASSERT_EQ(RunTool({PELKO_MINISIGN, "-S", "-s", key, "-m", file, "-t", kComment, "-x", file + ".sig"}),
+    ASSERT_EQ(
+        RunTool({PELKO_MINISIGN, "-S", "-s", key, "-m", file, "-t", kComment, "-x", file + ".sig"}),
+        0);
+    ASSERT_EQ(RunTool({PELKO_MINISIGN, "-S", "-l", "-s", key, "-m", file, "-x", file + ".legacy"}),
               0);
-    ASSERT_EQ(RunTool({PELKO_MINISIGN, "-S", "-l", "-s", key, "-m", file, "-x", file + ".legacy"}), 0);
 
     const auto keys = pelko::minisign::ParsePublicKeys(LineOf(Read(pub), 1));
     ASSERT_TRUE(keys);

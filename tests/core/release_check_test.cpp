@@ -41,9 +41,9 @@ TEST(ReleaseCheck, SignedNameAndVersionTable) {
     for (const auto& c : cases) {
         std::optional<std::string_view> offered;
         if (c.offered) offered = *c.offered;
-        const auto decision = Check(ours.SignatureFile(program, c.comment),
-                                    pelko::test::HashOf(program), {ours.Public()},
-                                    {"Pelko", c.installed, offered});
+        const auto decision =
+            Check(ours.SignatureFile(program, c.comment), pelko::test::HashOf(program),
+                  {ours.Public()}, {"Pelko", c.installed, offered});
         EXPECT_EQ(decision.refusal, c.refusal) << c.comment << " installed " << c.installed;
     }
     const auto good = Check(ours.SignatureFile(program, "version:1.3.0 file:Pelko"),
@@ -51,9 +51,9 @@ TEST(ReleaseCheck, SignedNameAndVersionTable) {
     EXPECT_EQ(good.version, "1.3.0");
     // The comment is believed only once its signature is: a good comment on a
     // signature of another file is still refused.
-    const auto other = Check(ours.SignatureFile(program, "version:1.3.0 file:Pelko"),
-                             pelko::test::HashOf("another program"), {ours.Public()},
-                             {"Pelko", "1.2.0", {}});
+    const auto other =
+        Check(ours.SignatureFile(program, "version:1.3.0 file:Pelko"),
+              pelko::test::HashOf("another program"), {ours.Public()}, {"Pelko", "1.2.0", {}});
     EXPECT_EQ(other.refusal, Refusal::FileChanged);
     EXPECT_EQ(other.version, "");
 }

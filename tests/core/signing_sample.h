@@ -22,8 +22,9 @@ inline std::string Base64(const unsigned char* data, std::size_t size) {
 
 inline minisign::FileHash HashOf(std::string_view bytes) {
     minisign::FileHash hash{};
-    crypto_generichash(hash.data(), hash.size(), reinterpret_cast<const unsigned char*>(bytes.data()),
-                       bytes.size(), nullptr, 0);
+    crypto_generichash(hash.data(), hash.size(),
+                       reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), nullptr,
+                       0);
     return hash;
 }
 
@@ -48,8 +49,9 @@ struct KeyPair {
 
     std::array<unsigned char, crypto_sign_BYTES> SignBytes(std::string_view bytes) const {
         std::array<unsigned char, crypto_sign_BYTES> sig{};
-        crypto_sign_detached(sig.data(), nullptr, reinterpret_cast<const unsigned char*>(bytes.data()),
-                             bytes.size(), sk.data());
+        crypto_sign_detached(sig.data(), nullptr,
+                             reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                             sk.data());
         return sig;
     }
 

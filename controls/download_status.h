@@ -17,6 +17,7 @@ enum class DownloadFailure : std::int32_t {
     Cancelled = -5,   // CancelDownload
     BadAddress = -6,  // not an http(s) address naming a file
     Disk = -7,        // the folder refused the file
+    Refused = -8,     // the owner's check found the file unfit to replace the old one
 };
 
 constexpr std::int32_t StatusOf(DownloadFailure failure) {

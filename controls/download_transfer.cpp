@@ -64,13 +64,22 @@ mode_t NewFileMode() {
     return 0666 & ~mask;
 }
 
-void SyncInThread(GTask* task, gpointer, gpointer fd, GCancellable*) {
-    if (fsync(GPOINTER_TO_INT(fd)) != 0) {
+// What the worker thread is given and gives back.
+struct SyncWork {
+    int fd;
+    std::function<std::string(int)> check;
+    std::string refusal;
+};
+
+void SyncInThread(GTask* task, gpointer, gpointer data, GCancellable*) {
+    auto& work = *static_cast<SyncWork*>(data);
+    if (fsync(work.fd) != 0) {
         const int code = errno;
         g_task_return_new_error(task, G_IO_ERROR, g_io_error_from_errno(code), "%s",
                                 g_strerror(code));
         return;
     }
+    if (work.check) work.refusal = work.check(work.fd);
     g_task_return_boolean(task, TRUE);
 }
 
@@ -275,7 +284,8 @@ void DownloadTransfer::Commit() {
     // and waiting for the disk must not freeze the window.
     GTask* task =
         g_task_new(nullptr, nullptr, &DownloadTransfer::OnSynced, new Holder(shared_from_this()));
-    g_task_set_task_data(task, GINT_TO_POINTER(fd_), nullptr);
+    g_task_set_task_data(task, new SyncWork{fd_, options_.check, {}},
+                         [](gpointer data) { delete static_cast<SyncWork*>(data); });
     g_task_run_in_thread(task, &SyncInThread);
     g_object_unref(task);
 }
@@ -291,6 +301,8 @@ void DownloadTransfer::OnSynced(GObject*, GAsyncResult* result, gpointer holder)
         return t.Fail(t.interrupt_, "");
     }
     if (!synced) return t.Fail(DownloadFailure::Disk, Describe(error));
+    const auto& work = *static_cast<SyncWork*>(g_task_get_task_data(G_TASK(result)));
+    if (!work.refusal.empty()) return t.Fail(DownloadFailure::Refused, work.refusal);
     t.Replace();
 }
 

@@ -29,6 +29,10 @@ class DownloadTransfer : public std::enable_shared_from_this<DownloadTransfer> {
         std::string url;
         std::string folder;
         std::chrono::milliseconds stall_timeout;
+        // Asked about the complete file (open, on the disk) before it
+        // replaces the target; a non-empty answer says why it must not, and
+        // the transfer then fails as Refused. It runs on a worker thread.
+        std::function<std::string(int fd)> check;
     };
     struct Listener {
         // Share done (0 when the size is unknown), bytes so far, size shown.

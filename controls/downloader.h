@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -55,6 +56,9 @@ class Downloader {
     const std::string& LastError() const { return last_error_; }
     // How long a transfer may receive nothing before it fails.
     void StallTimeout(std::chrono::milliseconds timeout) { stall_timeout_ = timeout; }
+    // A check the complete file must pass before it replaces the old one
+    // (see DownloadTransfer::Options::check); none by default.
+    void Check(std::function<std::string(int fd)> check) { check_ = std::move(check); }
 
   private:
     void OnComplete(std::int32_t status);
@@ -66,6 +70,7 @@ class Downloader {
     std::string saved_file_;
     std::string last_error_;
     std::chrono::milliseconds stall_timeout_ = kStallTimeout;
+    std::function<std::string(int)> check_;
     ProgressSignal progress_;
     CompleteSignal complete_;
 };

@@ -295,7 +295,7 @@ void Form1::VersionCheck() {
     // Only an updater that runs may claim the new version: one that cannot
     // start leaves the installed version and the window as they were.
     try {
-        StartUpdater();
+        StartUpdater({"--installed", Text1.get_text().raw(), "--offered", Text2.get_text().raw()});
     } catch (...) {
         ui::ShowFailure(this, ui::DescribeCurrentException());
         return;
@@ -304,8 +304,11 @@ void Form1::VersionCheck() {
     Unload();
 }
 
-void Form1::StartUpdater() {
-    const std::vector<std::string> argv{ProgramFolder() + "/PelkoUpdate"};
+void Form1::StartUpdater(const std::vector<std::string>& versions) {
+    // The updater accepts only a file signed for a version that is no
+    // downgrade of the installed one, and for the offered one when there is one.
+    std::vector<std::string> argv{ProgramFolder() + "/PelkoUpdate"};
+    argv.insert(argv.end(), versions.begin(), versions.end());
     Glib::spawn_async("", argv, Glib::SPAWN_DEFAULT);
 }
 
@@ -325,7 +328,8 @@ void Form1::update_Click() {
     const auto answer = ui::MessageBox(this, "您确定退出程序进行更新？", "提示", ui::Icon::Question,
                                        ui::Buttons::YesNo);
     if (answer == ui::Answer::No) return;
-    StartUpdater();
+    StartUpdater(
+        {"--installed", ini::ReadIniValue(ProgramFolder() + "/update.ini", "ver", "version", "")});
     Unload();
 }
 

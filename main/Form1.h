@@ -93,8 +93,9 @@ private:
     void VersionCheck();
     // Where the service's version file waits when the program folder is read-only.
     static std::string VersionCacheFolder();
-    // Starts PelkoUpdate without waiting; throws when it cannot be started.
-    void StartUpdater();
+    // Starts PelkoUpdate with the versions it checks the signed file against,
+    // without waiting; throws when it cannot be started.
+    void StartUpdater(const std::vector<std::string>& versions);
 
     void WebBrowser1_DocumentComplete(const std::string& url);
     void WebBrowser1_NavigateError(const std::string& url, int status);

@@ -6,6 +6,7 @@ set -euo pipefail
 build_pkgs=(
   cmake g++ pkg-config make
   libgtkmm-3.0-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev libsqlite3-dev libgtest-dev
+  libsodium-dev minisign
   gstreamer1.0-tools ffmpeg
   fonts-wqy-microhei
 )

@@ -4,9 +4,13 @@
 
 #include "controls/msgbox.h"
 #include "core/format_size.h"
+#include "core/ini_file.h"
 #include "core/layout.h"
+#include "core/minisign.h"
 #include "core/program_folder.h"
+#include "core/release_check.h"
 #include "core/service_host.h"
+#include "updater/trusted_keys.h"
 
 namespace pelko::updater {
 
@@ -30,9 +34,45 @@ constexpr const char* kStyle = R"css(
 }
 )css";
 
+constexpr const char* kProgramName = "Pelko";
+constexpr const char* kRefused = "，已拒绝此次更新。";
+
+std::string RefusalText(const release::Decision& decision, const std::string& installed,
+                        const std::optional<std::string>& offered) {
+    using release::Refusal;
+    switch (decision.refusal) {
+        case Refusal::None:
+            return "";
+        case Refusal::NoKeys:
+            return std::string("此版本没有内置可信的更新签名密钥，无法验证更新文件") + kRefused;
+        case Refusal::NoSignature:
+            return std::string("服务器没有提供更新文件的签名") + kRefused;
+        case Refusal::Damaged:
+            return std::string("更新文件的签名已损坏或不完整") + kRefused;
+        case Refusal::Legacy:
+            return std::string("更新文件使用了不受支持的旧式签名") + kRefused;
+        case Refusal::UnknownKey:
+            return std::string("更新文件不是用受信任的密钥签名的") + kRefused;
+        case Refusal::FileChanged:
+            return std::string("更新文件与签名不符，文件在签名后被改动过") + kRefused;
+        case Refusal::CommentChanged:
+            return std::string("更新文件签名中的版本说明被改动过") + kRefused;
+        case Refusal::WrongFile:
+            return std::string("签名不是为") + kProgramName + "签发的" + kRefused;
+        case Refusal::NoVersion:
+            return std::string("更新文件的签名没有注明版本") + kRefused;
+        case Refusal::Downgrade:
+            return "签名的版本 " + decision.version + " 低于已安装的版本 " + installed + kRefused;
+        case Refusal::NotOffered:
+            return "签名的版本 " + decision.version + " 与服务器提供的版本 " +
+                   offered.value_or("") + " 不符" + kRefused;
+    }
+    return "";
+}
+
 }  // namespace
 
-Form1::Form1() {
+Form1::Form1(Versions versions) : versions_(std::move(versions)) {
     set_name("PelkoUpdate");
     set_title(kCaption);
     // A fixed single border: the user can move and minimise it, nothing more.
@@ -92,14 +132,72 @@ void Form1::cmdok_Click() {
         ui::MessageBox(this, kReadOnlyUpdate, "提示", ui::Icon::Information, ui::Buttons::Ok);
         return;
     }
-    DL.URL(Label2.get_text());
-    DL.SaveFolder(ProgramFolder());
-    DL.StartDownload();
+    if (ParsePublicKeysOrNone().empty()) {
+        Refuse(RefusalText({release::Refusal::NoKeys, {}}, "", {}));
+        return;
+    }
+    // The signature first: without it the program file is not worth fetching.
+    signature_fetch_.Start(Label2.get_text() + ".minisig",
+                           [this](SignatureFetch::Result result, std::string signature) {
+                               ui::Guarded(this, [&] { SignatureFetched(result, signature); })();
+                           });
     cmdcancel.set_sensitive(true);
     Label3.show();
 }
 
-void Form1::cmdcancel_Click() { DL.CancelDownload(); }
+void Form1::SignatureFetched(SignatureFetch::Result result, std::string signature) {
+    using Result = SignatureFetch::Result;
+    if (result == Result::Cancelled) return DownloadComplete(-1);
+    if (result != Result::Fetched) {
+        cmdcancel.set_sensitive(false);
+        const auto kind =
+            result == Result::Missing ? release::Refusal::NoSignature : release::Refusal::Damaged;
+        return Refuse(RefusalText({kind, {}}, "", {}));
+    }
+    // The check runs on a worker thread: it gets copies of all it reads.
+    signed_version_ = std::make_shared<std::string>();
+    DL.Check([signature = std::move(signature), keys = ParsePublicKeysOrNone(),
+              installed = InstalledVersion(), offered = versions_.offered,
+              out = signed_version_](int fd) -> std::string {
+        const auto hash = minisign::HashFile(fd);
+        if (!hash) return "无法读取下载的更新文件" + std::string(kRefused);
+        std::optional<std::string_view> offered_view;
+        if (offered) offered_view = *offered;
+        const auto decision =
+            release::Check(signature, *hash, keys, {kProgramName, installed, offered_view});
+        if (decision.refusal != release::Refusal::None) {
+            return RefusalText(decision, installed, offered);
+        }
+        *out = decision.version;
+        return "";
+    });
+    DL.URL(Label2.get_text());
+    DL.SaveFolder(ProgramFolder());
+    DL.StartDownload();
+}
+
+void Form1::cmdcancel_Click() {
+    if (signature_fetch_.Running()) return signature_fetch_.Cancel();
+    DL.CancelDownload();
+}
+
+std::vector<minisign::PublicKey> Form1::ParsePublicKeysOrNone() {
+    return minisign::ParsePublicKeys(kTrustedKeys).value_or(std::vector<minisign::PublicKey>{});
+}
+
+std::string Form1::InstalledVersion() const {
+    if (versions_.installed) return *versions_.installed;
+    return ini::ReadIniValue(ProgramFolder() + "/update.ini", "ver", "version", "");
+}
+
+void Form1::Refuse(const std::string& why) {
+    // Pelko wrote the offered version before it handed over; the installed
+    // one goes back, so that the next start offers the update again.
+    if (versions_.installed) {
+        ini::WriteIniValue(ProgramFolder() + "/update.ini", "ver", "version", *versions_.installed);
+    }
+    ui::MessageBox(this, why, "错误", ui::Icon::Warning, ui::Buttons::Ok);
+}
 
 void Form1::DownloadProgress(float fraction, long, std::int32_t size) {
     SetProgressText(ProgressText(fraction, size));
@@ -110,10 +208,14 @@ void Form1::DownloadComplete(std::int32_t status) {
     if (status > 0) {
         const std::string size = FormatSize(status);
         const std::string saved = DL.SavedFile();
+        // The version that now runs is the one its signature names.
+        ini::WriteIniValue(ProgramFolder() + "/update.ini", "ver", "version", *signed_version_);
         ui::MessageBox(this, "完成" + size + "下载并保存到" + saved, "完成", ui::Icon::Information,
                        ui::Buttons::Ok);
         StartMainProgram();
         hide();
+    } else if (status == ui::StatusOf(ui::DownloadFailure::Refused)) {
+        Refuse(DL.LastError());
     } else if (status < 0) {
         ui::MessageBox(this, "下载失败", "错误", ui::Icon::Information, ui::Buttons::Ok);
     }

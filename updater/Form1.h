@@ -1,17 +1,24 @@
 #pragma once
 
 // PelkoUpdate's one window: the download address, Start and Cancel, the
-// download control's strip and the progress text. A successful download
-// replaces the main program, which is started once the user has read the
-// result; the window then closes.
+// download control's strip and the progress text. Start fetches the
+// program file's signature, then the program file; only a file signed by
+// one of our keys, for this program and an acceptable version, replaces the
+// main program, which is started once the user has read the result; the
+// window then closes.
 
 #include <gtkmm.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "controls/download_control.h"
 #include "controls/form_panel.h"
+#include "core/minisign.h"
+#include "updater/Arguments.h"
+#include "updater/SignatureFetch.h"
 
 namespace pelko::updater {
 
@@ -21,7 +28,7 @@ class Form1 : public Gtk::Window {
     static constexpr int kClientWidth = 501;
     static constexpr int kClientHeight = 249;
 
-    Form1();
+    explicit Form1(Versions versions);
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
 
@@ -34,12 +41,23 @@ class Form1 : public Gtk::Window {
     void cmdcancel_Click();
     void DownloadProgress(float fraction, long unused, std::int32_t size);
     void DownloadComplete(std::int32_t status);
+    void SignatureFetched(SignatureFetch::Result result, std::string signature);
+    // Tells the user why the update was refused and keeps the installed
+    // version in update.ini, so that the next start offers the update again.
+    void Refuse(const std::string& why);
+    std::string InstalledVersion() const;
+    static std::vector<minisign::PublicKey> ParsePublicKeysOrNone();
 
     // The progress text sizes itself to its text, from its fixed top-left corner.
     void SetProgressText(const std::string& text);
     // Starts the program folder's main program; throws when it cannot.
     static void StartMainProgram();
 
+    Versions versions_;
+    SignatureFetch signature_fetch_;
+    // The version the accepted file was signed for; written by the check on
+    // the worker thread, read once the download has ended.
+    std::shared_ptr<std::string> signed_version_;
     ui::FormPanel panel_{kClientWidth, kClientHeight};
     // The controls in their order, which is also their stacking from bottom to top.
     Gtk::Image Image1;

@@ -6,17 +6,19 @@
 
 #include "controls/display_backend.h"
 #include "controls/msgbox.h"
+#include "updater/Arguments.h"
 #include "updater/Form1.h"
 
 int main(int argc, char** argv) {
     pelko::ui::PreferX11();
     g_set_application_name("PelkoUpdate");
+    const auto versions = pelko::updater::TakeVersions(argc, argv);
     // Each start is a program of its own; no instance hands over to another.
     auto app = Gtk::Application::create(argc, argv, "", Gio::APPLICATION_NON_UNIQUE);
     std::unique_ptr<pelko::updater::Form1> form;
     app->signal_activate().connect([&] {
         try {
-            form = std::make_unique<pelko::updater::Form1>();
+            form = std::make_unique<pelko::updater::Form1>(versions);
         } catch (...) {
             pelko::ui::ShowFailure(nullptr, pelko::ui::DescribeCurrentException());
             return;

@@ -257,6 +257,34 @@ TEST_F(DownloaderTest, OnlyACompleteFileReplacesTheOld) {
     }
 }
 
+// The owner's check sees the whole file before anything is replaced, and a
+// refusal leaves the old file and no temporary one.
+TEST_F(DownloaderTest, CheckedFileReplacesOnlyWhenAccepted) {
+    for (const bool accept : {false, true}) {
+        SCOPED_TRACE(accept ? "accepted" : "refused");
+        SetUp();
+        Downloader dl;
+        std::string seen;
+        dl.Check([&seen, accept](int fd) -> std::string {
+            seen.resize(kNew.size() + 1);
+            seen.resize(std::max<ssize_t>(0, pread(fd, seen.data(), seen.size(), 0)));
+            return accept ? "" : "not ours";
+        });
+        Recorder rec(dl);
+        Start(dl, rec, server_.Url("/ok/Pelko"));
+        ASSERT_TRUE(rec.Run([&] { return !rec.completes.empty(); }));
+        EXPECT_TRUE(seen == kNew);
+        if (accept) {
+            EXPECT_EQ(rec.completes, std::vector<std::int32_t>{static_cast<int>(kNew.size())});
+            ExpectOnly(kNew);
+        } else {
+            EXPECT_EQ(rec.completes, std::vector<std::int32_t>{StatusOf(DownloadFailure::Refused)});
+            EXPECT_EQ(dl.LastError(), "not ours");
+            ExpectOnly(kOld);
+        }
+    }
+}
+
 TEST_F(DownloaderTest, ClosedWindowLeavesNoTemporary) {
     auto dl = std::make_unique<Downloader>();
     Recorder rec(*dl);

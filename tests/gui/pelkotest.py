@@ -21,6 +21,9 @@ import pyatspi
 APP_DIR = os.environ.get("PELKO_APP_DIR", "")
 SERVICE = os.environ.get("PELKO_SERVICE_BIN", "")
 CAPTION = "Pelko网络电视"
+# The build's own key, which the built updater trusts, and the tool that signs.
+SIGNING_KEY = os.environ.get("PELKO_SIGNING_KEY", "")
+MINISIGN = os.environ.get("PELKO_MINISIGN") or "minisign"
 
 
 def wait_until(predicate, timeout=15.0, interval=0.1, what="condition"):
@@ -43,6 +46,29 @@ def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+# ---------------------------------------------------------------- signatures
+
+def sign(data, comment, key=None, legacy=False):
+    """The signature file minisign writes for these bytes and trusted comment."""
+    with tempfile.TemporaryDirectory(prefix="pelko-sign-") as folder:
+        path = os.path.join(folder, "Pelko")
+        with open(path, "wb") as f:
+            f.write(data)
+        cmd = [MINISIGN, "-S", "-s", key or SIGNING_KEY, "-m", path, "-x", path + ".minisig",
+               "-t", comment] + (["-l"] if legacy else [])
+        subprocess.run(cmd, check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        with open(path + ".minisig", "rb") as f:
+            return f.read()
+
+
+def new_key(folder):
+    """A key pair nobody trusts; returns the secret key's path."""
+    key = os.path.join(folder, "foreign.key")
+    subprocess.run([MINISIGN, "-G", "-f", "-W", "-p", os.path.join(folder, "foreign.pub"),
+                    "-s", key], check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+    return key
 
 
 # ---------------------------------------------------------------- web server
@@ -172,7 +198,7 @@ def program_folder(tmp):
 class Program:
     """One started program, ended with the test whatever happens."""
 
-    def __init__(self, path, host, extra_env=None):
+    def __init__(self, path, host, extra_env=None, args=()):
         env = dict(os.environ, PELKO_SERVICE_HOST=host)
         env.update(extra_env or {})
         # Output goes to a file outside the program folder: a pipe nobody
@@ -180,7 +206,7 @@ class Program:
         fd, self.log_path = tempfile.mkstemp(prefix="pelko-", suffix=".log")
         os.close(fd)
         self._log = open(self.log_path, "w")
-        self.proc = subprocess.Popen([path], env=env, stdout=self._log,
+        self.proc = subprocess.Popen([path, *args], env=env, stdout=self._log,
                                      stderr=subprocess.STDOUT)
 
     def output(self):
@@ -514,8 +540,9 @@ class GuiTest(unittest.TestCase):
         self.addCleanup(self.server.close)
         self.addCleanup(self._tmp.cleanup)
 
-    def start(self, host=None, program="Pelko", env=None, folder=None):
-        p = Program(os.path.join(folder or self.app_dir, program), host or self.server.host, env)
+    def start(self, host=None, program="Pelko", env=None, folder=None, args=()):
+        p = Program(os.path.join(folder or self.app_dir, program), host or self.server.host, env,
+                    args)
         self.addCleanup(p.close)
         self.addCleanup(self._report, p)
         return p

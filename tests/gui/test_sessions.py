@@ -117,7 +117,10 @@ class Sessions(pt.GuiTest):
 
     def test_update_hand_over_starts_the_new_program(self):
         with open(os.path.join(self.app_dir, "Pelko"), "rb") as f:
-            self.server.routes["/Pelko"] = (200, "application/octet-stream", f.read())
+            program = f.read()
+        self.server.routes["/Pelko"] = (200, "application/octet-stream", program)
+        self.server.routes["/Pelko.minisig"] = (200, "text/plain",
+                                                pt.sign(program, "version:9.0 file:Pelko"))
         newer = "[ver]\r\nversion=9.0\r\n"
         self.server.routes["/up.ini"] = (200, "text/plain", newer)
         with open(os.path.join(self.app_dir, "up.ini"), "w") as f:

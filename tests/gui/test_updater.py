@@ -1,5 +1,6 @@
-"""PelkoUpdate as a user meets it: its window, Start, the result box, and the
-new main program started after a successful update."""
+"""PelkoUpdate as a user meets it: its window, Start, the result box, the
+new main program started after a successful update, and every program file
+whose signature does not hold refused."""
 
 import os
 import re
@@ -30,9 +31,25 @@ class Updater(pt.GuiTest):
             f.write(OLD_PROGRAM)
         os.chmod(self.program, 0o755)
         self.files_before = sorted(os.listdir(self.app_dir))
+        self.installed = os.path.join(self.app_dir, "update.ini")
 
-    def open_updater(self):
-        self.p = self.start(program="PelkoUpdate")
+    def serve(self, data, signature):
+        self.server.routes["/Pelko"] = (200, "application/octet-stream", data)
+        self.server.routes["/Pelko.minisig"] = (200, "application/octet-stream", signature)
+
+    def serve_signed(self, comment="version:1.2.0 file:Pelko"):
+        self.serve(self.new_program, pt.sign(self.new_program, comment))
+
+    def read_installed(self):
+        with open(self.installed, encoding="utf-8") as f:
+            return f.read()
+
+    def write_installed(self, version):
+        with open(self.installed, "w", encoding="utf-8") as f:
+            f.write(f"[ver]\nversion={version}\n")
+
+    def open_updater(self, args=()):
+        self.p = self.start(program="PelkoUpdate", args=args)
         self.wid = pt.wait_until(
             lambda: (pt.windows_named("PelkoUpdate", self.p.proc.pid) or [None])[0],
             what="updater window")
@@ -69,7 +86,7 @@ class Updater(pt.GuiTest):
         self.assertEqual(sorted(os.listdir(self.app_dir)), self.files_before)
 
     def test_window_as_designed(self):
-        self.server.routes["/Pelko"] = (200, "application/octet-stream", self.new_program)
+        self.serve_signed()
         self.open_updater()
         g = pt.geometry(self.wid)
         self.assertEqual((g["width"], g["height"]), (501, 249))
@@ -93,8 +110,9 @@ class Updater(pt.GuiTest):
                           if pt.state(t, pyatspi.STATE_SHOWING)])
 
     def test_update_replaces_and_starts_the_main_program(self):
-        self.server.routes["/Pelko"] = (200, "application/octet-stream", self.new_program)
-        self.open_updater()
+        self.serve_signed("version:1.3.0 file:Pelko")
+        self.write_installed("1.3.0")  # as Pelko leaves it when it hands over
+        self.open_updater(["--installed", "1.2.0", "--offered", "1.3.0"])
         pt.activate(self.start_button)
         box = self.wait_box("完成")
         self.assertIn(f"完成{size_text(len(self.new_program))}下载并保存到{self.program}",
@@ -114,8 +132,10 @@ class Updater(pt.GuiTest):
             self.assertEqual(f.read(), self.new_program)
         self.assertEqual(stat.S_IMODE(os.stat(self.program).st_mode), 0o755)
         self.assertEqual(sorted(os.listdir(self.app_dir)), self.files_before)
+        self.assertEqual(self.read_installed(), "[ver]\nversion=1.3.0\n")
 
     def test_failing_server_keeps_the_old_program(self):
+        self.serve_signed()
         self.server.page("/Pelko", "<h1>server error</h1>", status=500)
         self.open_updater()
         for _ in range(2):  # a second Start after a failure works the same way
@@ -128,6 +148,7 @@ class Updater(pt.GuiTest):
         self.assertEqual(self.server.hits("/Pelko"), 2)
 
     def test_cancel_and_close_leave_no_trace(self):
+        self.serve_signed()
         self.server.fault("/Pelko", "stall")
         self.open_updater()
         pt.activate(self.start_button)
@@ -150,6 +171,48 @@ class Updater(pt.GuiTest):
         with open(self.program, "rb") as f:
             self.assertEqual(f.read(), OLD_PROGRAM)
         self.assertEqual(sorted(os.listdir(self.app_dir)), self.files_before)
+
+    def test_unsigned_or_badly_signed_files_are_refused(self):
+        good = pt.sign(self.new_program, "version:1.3.0 file:Pelko")
+        lines = good.split(b"\n")
+        flipped = lines[1][:20] + (b"A" if lines[1][20:21] != b"A" else b"B") + lines[1][21:]
+        foreign = pt.new_key(self.tmp)
+        cases = [
+            ("no signature", None, "服务器没有提供更新文件的签名"),
+            ("cut short", b"\n".join(lines[:2]), "签名已损坏或不完整"),
+            ("longer than any signature", good + b"\n" * 5000, "签名已损坏或不完整"),
+            ("file changed after signing", (self.new_program + b"\0", good), "签名后被改动过"),
+            ("signature altered", b"\n".join([lines[0], flipped] + lines[2:]), "签名后被改动过"),
+            ("foreign key", pt.sign(self.new_program, "version:1.3.0 file:Pelko", foreign),
+             "不是用受信任的密钥签名的"),
+            ("legacy signature",
+             pt.sign(self.new_program, "version:1.3.0 file:Pelko", legacy=True), "旧式签名"),
+            ("signed for another file", pt.sign(self.new_program, "version:1.3.0 file:PelkoUpdate"),
+             "签名不是为Pelko签发的"),
+            ("downgrade", pt.sign(self.new_program, "version:1.1.0 file:Pelko"),
+             "签名的版本 1.1.0 低于已安装的版本 1.2.0"),
+            ("not the offered version", pt.sign(self.new_program, "version:1.4.0 file:Pelko"),
+             "签名的版本 1.4.0 与服务器提供的版本 1.3.0 不符"),
+        ]
+        self.write_installed("1.3.0")
+        self.files_before = sorted(os.listdir(self.app_dir))
+        self.open_updater(["--installed", "1.2.0", "--offered", "1.3.0"])
+        for name, served, message in cases:
+            with self.subTest(name):
+                data, signature = served if isinstance(served, tuple) else (self.new_program, served)
+                self.server.routes.pop("/Pelko.minisig", None)
+                self.server.routes["/Pelko"] = (200, "application/octet-stream", data)
+                if signature is not None:
+                    self.server.routes["/Pelko.minisig"] = (200, "text/plain", signature)
+                self.write_installed("1.3.0")  # what Pelko wrote when it handed over
+                pt.activate(self.start_button)
+                box = self.wait_box("错误")
+                self.assertTrue(any(message in t for t in pt.texts(box)), pt.texts(box))
+                pt.press(box, "确定")
+                self.wait_box_closed()
+                self.assert_idle_after_failure()
+                # The next start of Pelko offers the update again.
+                self.assertEqual(self.read_installed(), "[ver]\nversion=1.2.0\n")
 
 
 if __name__ == "__main__":

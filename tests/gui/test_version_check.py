@@ -43,6 +43,11 @@ class VersionCheck(pt.GuiTest):
     def updater_windows(self):
         return pt.windows_named("PelkoUpdate")
 
+    def updater_arguments(self):
+        pid = pt.run("xdotool", "getwindowpid", str(self.updater_windows()[0])).strip()
+        with open(f"/proc/{pid}/cmdline", "rb") as f:
+            return f.read().split(b"\0")[1:-1]
+
     def test_newer_version_and_yes_hands_over_before_the_window_shows(self):
         self.serve("1.10.0")
         self.write(self.service, ini("1.10.0"))  # left by the last start's transfer
@@ -53,6 +58,9 @@ class VersionCheck(pt.GuiTest):
         self.assertEqual(self.p.proc.wait(15), 0)
         pt.wait_until(self.updater_windows, what="PelkoUpdate's window")
         self.assertEqual(self.read(self.installed), "[ver]\nversion=1.10.0\n")
+        # The updater accepts only a file signed for the version offered here.
+        self.assertEqual(self.updater_arguments(),
+                         [b"--installed", b"1.2.0", b"--offered", b"1.10.0"])
         self.assertIsNone(pt.tray_icon())
         # The updater is ours to close.
         pt.run("xdotool", "windowclose", str(self.updater_windows()[0]))
@@ -121,6 +129,7 @@ class VersionCheck(pt.GuiTest):
         self.assertEqual(self.p.proc.wait(15), 0)
         pt.wait_until(self.updater_windows, what="PelkoUpdate's window")
         self.assertEqual(self.read(self.installed), "[ver]\nversion=1.2.0\n")
+        self.assertEqual(self.updater_arguments(), [b"--installed", b"1.2.0"])
         pt.run("xdotool", "windowclose", str(self.updater_windows()[0]))
 
 

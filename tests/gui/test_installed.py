@@ -41,6 +41,8 @@ class Installed(pt.GuiTest):
             program = f.read()
         with open(os.path.join(www, "Pelko"), "wb") as f:
             f.write(program + MARKER)
+        with open(os.path.join(www, "Pelko.minisig"), "wb") as f:
+            f.write(pt.sign(program + MARKER, "version:9.0 file:Pelko"))
         self.service = pt.DemoService(www)
         self.addCleanup(self.service.close)
         self.env = {"XDG_DATA_HOME": os.path.join(self.tmp, "data"),

@@ -6,7 +6,10 @@ import os
 import re
 import signal
 import sys
+import threading
 import unittest
+
+from gi.repository import Gio, GLib
 
 sys.path.insert(0, os.path.dirname(__file__))
 import pelkotest as pt  # noqa: E402
@@ -46,6 +49,60 @@ def gone(pid):
             return f.read().split(") ")[1].startswith("Z")
     except OSError:
         return True
+
+
+WATCHER_XML = """<node><interface name="org.kde.StatusNotifierWatcher">
+ <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
+ <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+ <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+ <property name="ProtocolVersion" type="i" access="read"/>
+</interface></node>"""
+
+
+class Watcher:
+    """A notifier watcher with a host, as a Wayland panel offers one, served
+    from a thread of the test on a connection of its own."""
+
+    def __init__(self):
+        self.items = []
+        self.ctx = GLib.MainContext.new()
+        self.loop = GLib.MainLoop.new(self.ctx, False)
+        ready = threading.Event()
+        threading.Thread(target=self._run, args=(ready,), daemon=True).start()
+        ready.wait(10)
+
+    def _run(self, ready):
+        self.ctx.push_thread_default()
+        self.conn = Gio.DBusConnection.new_for_address_sync(
+            os.environ["DBUS_SESSION_BUS_ADDRESS"],
+            Gio.DBusConnectionFlags.AUTHENTICATION_CLIENT |
+            Gio.DBusConnectionFlags.MESSAGE_BUS_CONNECTION, None, None)
+        info = Gio.DBusNodeInfo.new_for_xml(WATCHER_XML).interfaces[0]
+
+        def call(conn, sender, path, iface, method, args, invocation):
+            self.items.append(args.unpack()[0])
+            invocation.return_value(None)
+
+        def get(conn, sender, path, iface, name):
+            return {"IsStatusNotifierHostRegistered": GLib.Variant("b", True),
+                    "ProtocolVersion": GLib.Variant("i", 0)}.get(name, GLib.Variant("as", []))
+
+        self.conn.register_object("/StatusNotifierWatcher", info, call, get, None)
+        self.conn.call_sync("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                            "org.freedesktop.DBus", "RequestName",
+                            GLib.Variant("(su)", ("org.kde.StatusNotifierWatcher", 4)),
+                            None, 0, -1, None)
+        ready.set()
+        self.loop.run()
+
+    def activate(self):
+        name = self.items[-1].split("/")[0]
+        self.conn.call_sync(name, "/StatusNotifierItem", "org.kde.StatusNotifierItem",
+                            "Activate", GLib.Variant("(ii)", (0, 0)), None, 0, 5000, None)
+
+    def close(self):
+        self.conn.close_sync(None)
+        self.loop.quit()
 
 
 class WaylandOnly(pt.GuiTest):
@@ -92,6 +149,23 @@ class WaylandOnly(pt.GuiTest):
         pt.activate(pt.menu_entry(app, "退出"))
         self.assertEqual(p.proc.wait(20), 0)
         pt.wait_until(lambda: all(gone(w) for w in pages), what="page processes ended")
+        self.assertEqual(complaints(p.output()), [])
+
+    def test_minimise_goes_to_a_notifier_tray_and_comes_back(self):
+        # Wayland cannot tell the program it was minimised: with a tray the
+        # entry hides the window there at once, and the tray brings it back.
+        watcher = Watcher()
+        self.addCleanup(watcher.close)
+        self.server.page("/tv/app.html", pt.solid_page("#00ff00"))
+        p = self.start()
+        app = pt.application(p.proc.pid)
+        main = self.frame(app, pt.CAPTION)
+        pt.wait_until(lambda: watcher.items, what="item registered")
+        pt.activate(pt.menu_entry(app, "最小化"))
+        pt.wait_until(lambda: not pt.state(main, pyatspi.STATE_VISIBLE), what="window in the tray")
+        watcher.activate()
+        pt.wait_until(lambda: pt.state(main, pyatspi.STATE_VISIBLE), what="window back")
+        self.assertTrue(p.alive())
         self.assertEqual(complaints(p.output()), [])
 
     def test_updater_opens_and_ends_on_wayland(self):

@@ -11,8 +11,8 @@ void OnMethodCall(GDBusConnection*, const char*, const char*, const char*, const
     static_cast<BusObject::Owner*>(owner)->MethodCall(method, args, invocation);
 }
 
-GVariant* OnGetProperty(GDBusConnection*, const char*, const char*, const char*,
-                        const char* name, GError**, gpointer owner) {
+GVariant* OnGetProperty(GDBusConnection*, const char*, const char*, const char*, const char* name,
+                        GError**, gpointer owner) {
     return static_cast<BusObject::Owner*>(owner)->Property(name);
 }
 
@@ -55,8 +55,8 @@ void BusObject::Emit(const char* signal, GVariant* args) {
         if (args != nullptr) g_variant_unref(g_variant_ref_sink(args));
         return;
     }
-    g_dbus_connection_emit_signal(bus_, nullptr, path_.c_str(), node_->interfaces[0]->name,
-                                  signal, args, nullptr);
+    g_dbus_connection_emit_signal(bus_, nullptr, path_.c_str(), node_->interfaces[0]->name, signal,
+                                  args, nullptr);
 }
 
 }  // namespace pelko

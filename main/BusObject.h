@@ -12,14 +12,14 @@
 namespace pelko {
 
 class BusObject {
-public:
+  public:
     class Owner {
-    public:
+      public:
         virtual void MethodCall(const char* method, GVariant* args,
                                 GDBusMethodInvocation* invocation) = 0;
         virtual GVariant* Property(const char* name) = 0;
 
-    protected:
+      protected:
         ~Owner() = default;
     };
 
@@ -37,7 +37,7 @@ public:
     void Emit(const char* signal, GVariant* args = nullptr);
     const std::string& Path() const { return path_; }
 
-private:
+  private:
     GDBusNodeInfo* node_ = nullptr;
     std::string path_;
     Owner& owner_;

@@ -190,7 +190,8 @@ GVariant* DBusMenu::Properties(int id, const std::vector<std::string>& names) {
     add("enabled", g_variant_new_boolean(item->get_sensitive()));
     add("visible", g_variant_new_boolean(item->get_visible()));
     if (auto* check = dynamic_cast<Gtk::CheckMenuItem*>(item)) {
-        add("toggle-type", g_variant_new_string(check->get_draw_as_radio() ? "radio" : "checkmark"));
+        add("toggle-type",
+            g_variant_new_string(check->get_draw_as_radio() ? "radio" : "checkmark"));
         add("toggle-state", g_variant_new_int32(check->get_active() ? 1 : 0));
     }
     if (children_.count(id) != 0) add("children-display", g_variant_new_string("submenu"));
@@ -224,9 +225,7 @@ void DBusMenu::Clicked(int id) {
 
 void DBusMenu::MethodCall(const char* method, GVariant* args, GDBusMethodInvocation* invocation) {
     const std::string m = method;
-    auto unknown = [&](int id) {
-        return id != 0 && items_.count(id) == 0;
-    };
+    auto unknown = [&](int id) { return id != 0 && items_.count(id) == 0; };
     if (m == "GetLayout") {
         gint32 parent = 0;
         gint32 depth = 0;
@@ -253,8 +252,8 @@ void DBusMenu::MethodCall(const char* method, GVariant* args, GDBusMethodInvocat
         }
         g_variant_unref(ids);
         g_variant_unref(names);
-        g_dbus_method_invocation_return_value(invocation, g_variant_new("(@a(ia{sv}))",
-                                                                        g_variant_builder_end(&b)));
+        g_dbus_method_invocation_return_value(
+            invocation, g_variant_new("(@a(ia{sv}))", g_variant_builder_end(&b)));
     } else if (m == "GetProperty") {
         gint32 id = 0;
         const char* name = nullptr;
@@ -263,8 +262,8 @@ void DBusMenu::MethodCall(const char* method, GVariant* args, GDBusMethodInvocat
         GVariant* value = props == nullptr ? nullptr : g_variant_lookup_value(props, name, nullptr);
         if (props != nullptr) g_variant_unref(g_variant_ref_sink(props));
         if (value == nullptr) {
-            g_dbus_method_invocation_return_error(invocation, G_DBUS_ERROR,
-                                                  G_DBUS_ERROR_INVALID_ARGS, "no property %s", name);
+            g_dbus_method_invocation_return_error(
+                invocation, G_DBUS_ERROR, G_DBUS_ERROR_INVALID_ARGS, "no property %s", name);
             return;
         }
         g_dbus_method_invocation_return_value(invocation, g_variant_new("(v)", value));
@@ -297,18 +296,19 @@ void DBusMenu::MethodCall(const char* method, GVariant* args, GDBusMethodInvocat
             }
         }
         g_variant_iter_free(it);
-        g_dbus_method_invocation_return_value(invocation,
-                                              g_variant_new("(@ai)", g_variant_builder_end(&errors)));
+        g_dbus_method_invocation_return_value(
+            invocation, g_variant_new("(@ai)", g_variant_builder_end(&errors)));
         for (int c : clicked) Click(c);
     } else if (m == "AboutToShow") {
         g_dbus_method_invocation_return_value(invocation, g_variant_new("(b)", FALSE));
     } else if (m == "AboutToShowGroup") {
         g_dbus_method_invocation_return_value(
-            invocation, g_variant_new("(@ai@ai)", g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0),
-                                      g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0)));
+            invocation,
+            g_variant_new("(@ai@ai)", g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0),
+                          g_variant_new_array(G_VARIANT_TYPE_INT32, nullptr, 0)));
     } else {
-        g_dbus_method_invocation_return_error(invocation, G_DBUS_ERROR,
-                                              G_DBUS_ERROR_UNKNOWN_METHOD, "%s", method);
+        g_dbus_method_invocation_return_error(invocation, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_METHOD,
+                                              "%s", method);
     }
 }
 

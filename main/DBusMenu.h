@@ -18,7 +18,7 @@
 namespace pelko {
 
 class DBusMenu : public sigc::trackable, private BusObject::Owner {
-public:
+  public:
     explicit DBusMenu(std::string path);
     ~DBusMenu();
     DBusMenu(const DBusMenu&) = delete;
@@ -28,7 +28,7 @@ public:
     void Export(GDBusConnection* bus);
     void Unexport();
 
-private:
+  private:
     void MethodCall(const char* method, GVariant* args, GDBusMethodInvocation* invocation) override;
     GVariant* Property(const char* name) override;
     void Forget();

@@ -81,12 +81,12 @@ StatusNotifierItem::StatusNotifierItem() : object_(kIntrospection, kPath, *this)
                          static_cast<StatusNotifierItem*>(self)->WatcherOwnerChanged();
                      }),
                      this);
-    g_signal_connect(watcher_, "g-signal",
-                     G_CALLBACK(+[](GDBusProxy*, const char*, const char* signal, GVariant*,
-                                    gpointer self) {
-                         static_cast<StatusNotifierItem*>(self)->WatcherSignal(signal);
-                     }),
-                     this);
+    g_signal_connect(
+        watcher_, "g-signal",
+        G_CALLBACK(+[](GDBusProxy*, const char*, const char* signal, GVariant*, gpointer self) {
+            static_cast<StatusNotifierItem*>(self)->WatcherSignal(signal);
+        }),
+        this);
     WatcherOwnerChanged();
 }
 
@@ -158,8 +158,10 @@ void StatusNotifierItem::WatcherOwnerChanged() {
         HostKnown(false);
         return;
     }
-    if (GVariant* v = g_dbus_proxy_get_cached_property(watcher_, "IsStatusNotifierHostRegistered")) {
-        const bool host = g_variant_is_of_type(v, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(v);
+    if (GVariant* v =
+            g_dbus_proxy_get_cached_property(watcher_, "IsStatusNotifierHostRegistered")) {
+        const bool host =
+            g_variant_is_of_type(v, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(v);
         g_variant_unref(v);
         HostKnown(host);
     } else {
@@ -245,8 +247,8 @@ void StatusNotifierItem::Withdraw() {
     if (name_.rfind("org.kde.", 0) == 0) {
         g_dbus_connection_call(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
                                "org.freedesktop.DBus", "ReleaseName",
-                               g_variant_new("(s)", name_.c_str()), nullptr,
-                               G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr, nullptr);
+                               g_variant_new("(s)", name_.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE,
+                               -1, nullptr, nullptr, nullptr);
     }
     name_.clear();
 }
@@ -295,8 +297,8 @@ GVariant* StatusNotifierItem::Pixmaps() const {
     GVariantBuilder b;
     g_variant_builder_init(&b, G_VARIANT_TYPE("a(iiay)"));
     for (const auto& p : pixmaps_) {
-        GVariant* bytes = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, p.argb.data(),
-                                                    p.argb.size(), 1);
+        GVariant* bytes =
+            g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, p.argb.data(), p.argb.size(), 1);
         g_variant_builder_add(&b, "(ii@ay)", p.size, p.size, bytes);
     }
     return g_variant_builder_end(&b);

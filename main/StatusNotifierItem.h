@@ -21,7 +21,7 @@ namespace pelko {
 class DBusMenu;
 
 class StatusNotifierItem : public sigc::trackable, private BusObject::Owner {
-public:
+  public:
     StatusNotifierItem();
     ~StatusNotifierItem();
     StatusNotifierItem(const StatusNotifierItem&) = delete;
@@ -48,7 +48,7 @@ public:
     // Active() may have changed.
     sigc::signal<void()>& Changed() { return changed_; }
 
-private:
+  private:
     void MethodCall(const char* method, GVariant* args, GDBusMethodInvocation* invocation) override;
     GVariant* Property(const char* name) override;
 

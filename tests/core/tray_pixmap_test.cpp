@@ -7,7 +7,7 @@ namespace {
 
 TEST(TrayPixmap, ReordersEachPixelAndDropsRowPadding) {
     // Two RGBA pixels per row, two bytes of padding after each row.
-    const std::uint8_t rgba[] = {1, 2, 3, 4, 5, 6, 7, 8, 0xEE, 0xEE,
+    const std::uint8_t rgba[] = {1, 2,  3,  4,  5,  6,  7,  8,  0xEE, 0xEE,
                                  9, 10, 11, 12, 13, 14, 15, 16, 0xEE, 0xEE};
     EXPECT_EQ(ToNetworkArgb({rgba, 2, 2, 10, 4}),
               (std::vector<std::uint8_t>{4, 1, 2, 3, 8, 5, 6, 7, 12, 9, 10, 11, 16, 13, 14, 15}));

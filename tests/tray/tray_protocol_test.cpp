@@ -20,7 +20,6 @@ GTestDBus* g_bus = nullptr;
 namespace pelko {
 namespace {
 
-
 bool Spin(const std::function<bool()>& done, int ms = 5000) {
     const gint64 end = g_get_monotonic_time() + ms * 1000;
     while (!done()) {
@@ -57,7 +56,7 @@ constexpr const char* kWatcherXml = R"xml(<node>
 // The desktop's side: a watcher with (or without) a host, on a connection
 // of its own, recording what the item tells it.
 class Watcher {
-public:
+  public:
     explicit Watcher(bool host, bool refuse = false) : host_(host), refuse_(refuse) {
         conn_ = Connect();
         node_ = g_dbus_node_info_new_for_xml(kWatcherXml, nullptr);
@@ -75,8 +74,8 @@ public:
                 w->sender = sender;
                 g_dbus_method_invocation_return_value(inv, nullptr);
             },
-            [](GDBusConnection*, const char*, const char*, const char*, const char* name,
-               GError**, gpointer self) -> GVariant* {
+            [](GDBusConnection*, const char*, const char*, const char*, const char* name, GError**,
+               gpointer self) -> GVariant* {
                 auto* w = static_cast<Watcher*>(self);
                 const std::string n = name;
                 if (n == "IsStatusNotifierHostRegistered") return g_variant_new_boolean(w->host_);
@@ -91,7 +90,8 @@ public:
             conn_, nullptr, "org.kde.StatusNotifierItem", nullptr, "/StatusNotifierItem", nullptr,
             G_DBUS_SIGNAL_FLAGS_NONE,
             [](GDBusConnection*, const char*, const char*, const char*, const char* signal,
-               GVariant*, gpointer self) { static_cast<Watcher*>(self)->signals.push_back(signal); },
+               GVariant*,
+               gpointer self) { static_cast<Watcher*>(self)->signals.push_back(signal); },
             this, nullptr);
         g_dbus_connection_signal_subscribe(
             conn_, nullptr, "com.canonical.dbusmenu", "LayoutUpdated", "/MenuBar", nullptr,
@@ -131,8 +131,8 @@ public:
             bool done = false;
         } res;
         g_dbus_connection_call(
-            conn_, sender.c_str(), path, iface, method, args, nullptr, G_DBUS_CALL_FLAGS_NONE,
-            5000, nullptr,
+            conn_, sender.c_str(), path, iface, method, args, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000,
+            nullptr,
             [](GObject* src, GAsyncResult* r, gpointer data) {
                 auto* res = static_cast<Result*>(data);
                 res->reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(src), r, &res->error);
@@ -178,7 +178,7 @@ public:
     std::string sender;
     guint32 layout_revision = 0;
 
-private:
+  private:
     GDBusConnection* conn_ = nullptr;
     GDBusNodeInfo* node_ = nullptr;
     bool host_;
@@ -192,14 +192,16 @@ Glib::RefPtr<Gdk::Pixbuf> Solid(guint32 rgba) {
 }
 
 class TrayProtocol : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         box.set(Solid(0xFF000080));
         tray = CTray::Create();
-        for (auto [signal, name] :
-             {std::pair{&CTray::LButtonDown, "LDown"}, {&CTray::LButtonUp, "LUp"},
-              {&CTray::LButtonDblClick, "LDbl"}, {&CTray::RButtonDown, "RDown"},
-              {&CTray::RButtonUp, "RUp"}, {&CTray::RButtonDblClick, "RDbl"}}) {
+        for (auto [signal, name] : {std::pair{&CTray::LButtonDown, "LDown"},
+                                    {&CTray::LButtonUp, "LUp"},
+                                    {&CTray::LButtonDblClick, "LDbl"},
+                                    {&CTray::RButtonDown, "RDown"},
+                                    {&CTray::RButtonUp, "RUp"},
+                                    {&CTray::RButtonDblClick, "RDbl"}}) {
             ((*tray).*signal)().connect([this, n = std::string(name)] { events.push_back(n); });
         }
         tray->TrayChanged().connect([this] { ++changes; });
@@ -307,7 +309,8 @@ TEST_F(TrayProtocol, MenuIsOfferedAsItStandsAndRunsTheChosenEntry) {
     int quit = 0;
     show_item.signal_activate().connect([&] { ++shown; });
     quit_item.signal_activate().connect([&] { ++quit; });
-    for (Gtk::MenuItem* i : {&show_item, &quit_item, static_cast<Gtk::MenuItem*>(&top_item), &skins}) {
+    for (Gtk::MenuItem* i :
+         {&show_item, &quit_item, static_cast<Gtk::MenuItem*>(&top_item), &skins}) {
         menu.append(*i);
         i->show();
     }
@@ -331,11 +334,13 @@ TEST_F(TrayProtocol, MenuIsOfferedAsItStandsAndRunsTheChosenEntry) {
     };
     std::string tree = layout();
     EXPECT_NE(tree.find("'label': <'显示主界面'>, 'enabled': <true>, 'visible': <false>"),
-              std::string::npos) << tree;
+              std::string::npos)
+        << tree;
     EXPECT_NE(tree.find("'label': <'a__b'>, 'enabled': <false>"), std::string::npos) << tree;
     EXPECT_NE(tree.find("'toggle-type': <'checkmark'>, 'toggle-state': <0>"), std::string::npos);
     EXPECT_NE(tree.find("'children-display': <'submenu'>}, [<(5, {'label': <'Blue'>"),
-              std::string::npos) << tree;
+              std::string::npos)
+        << tree;
 
     // An entry that shows, greys or ticks tells the host, once per change.
     const guint32 before = w.layout_revision;
@@ -344,13 +349,14 @@ TEST_F(TrayProtocol, MenuIsOfferedAsItStandsAndRunsTheChosenEntry) {
     ASSERT_TRUE(Spin([&] { return w.layout_revision > before; }));
     tree = layout();
     EXPECT_NE(tree.find("'label': <'显示主界面'>, 'enabled': <true>, 'visible': <true>"),
-              std::string::npos) << tree;
+              std::string::npos)
+        << tree;
     EXPECT_NE(tree.find("'toggle-state': <1>"), std::string::npos);
 
     auto event = [&](int id, std::string* error = nullptr) {
-        GVariant* r = w.Call("/MenuBar", "com.canonical.dbusmenu", "Event",
-                             g_variant_new("(isvu)", id, "clicked", g_variant_new_int32(0), 0u),
-                             error);
+        GVariant* r =
+            w.Call("/MenuBar", "com.canonical.dbusmenu", "Event",
+                   g_variant_new("(isvu)", id, "clicked", g_variant_new_int32(0), 0u), error);
         if (r != nullptr) g_variant_unref(r);
     };
     event(1);

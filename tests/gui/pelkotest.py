@@ -547,6 +547,28 @@ class GuiTest(unittest.TestCase):
         self.addCleanup(self._report, p)
         return p
 
+    def update_through_updater(self, check_updater=None):
+        """After a Yes to the version check: 开始 in PelkoUpdate, OK in its
+        完成 box, and the window of the program it starts, whose pid is
+        returned. check_updater sees the updater's pid while it runs."""
+        updater = wait_until(lambda: (windows_named("PelkoUpdate") or [None])[0],
+                             what="updater window")
+        upid = int(run("xdotool", "getwindowpid", str(updater)).strip())
+        self.addCleanup(lambda: run("kill", str(upid)))
+        if check_updater:
+            check_updater(upid)
+        uapp = application(upid)
+        activate(wait_until(lambda: descendants(uapp, "push button", "开始"),
+                            what="start button")[0])
+        box = wait_until(lambda: windows_named("完成", upid) and dialogs(uapp),
+                         30, what="done box")[0]
+        press(box, "确定")
+        main = wait_until(lambda: (windows_named(CAPTION) or [None])[0], 30,
+                          what="the updated program's window")
+        pid = int(run("xdotool", "getwindowpid", str(main)).strip())
+        self.addCleanup(lambda: run("kill", str(pid)))
+        return pid
+
     def _report(self, program):
         # What the program said, for a test that failed.
         outcome = getattr(self, "_outcome", None)

@@ -130,20 +130,7 @@ class Sessions(pt.GuiTest):
         pt.answer(pt.message_box(app, old.proc.pid, "提示"), "是")
         self.assertEqual(old.proc.wait(15), 0)
 
-        updater = pt.wait_until(lambda: (pt.windows_named("PelkoUpdate") or [None])[0],
-                                what="updater window")
-        upid = int(pt.run("xdotool", "getwindowpid", str(updater)).strip())
-        self.addCleanup(lambda: pt.run("kill", str(upid)))
-        uapp = pt.application(upid)
-        pt.activate(pt.wait_until(lambda: pt.descendants(uapp, "push button", "开始"),
-                                  what="start button")[0])
-        box = pt.wait_until(lambda: pt.windows_named("完成", upid) and pt.dialogs(uapp),
-                            30, what="done box")[0]
-        pt.press(box, "确定")
-        main = pt.wait_until(lambda: (pt.windows_named(pt.CAPTION) or [None])[0], 30,
-                             what="the new program's window")
-        pid = int(pt.run("xdotool", "getwindowpid", str(main)).strip())
-        self.addCleanup(lambda: pt.run("kill", str(pid)))
+        pid = self.update_through_updater()
         self.assertNotEqual(pid, old.proc.pid)
 
 

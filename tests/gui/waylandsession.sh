@@ -6,22 +6,10 @@
 #   waylandsession.sh COMMAND [ARGS...]
 set -u
 
-tmp=$(mktemp -d /tmp/pelko-waylandsession.XXXXXX)
-pids=()
-cleanup() {
-  for ((i=${#pids[@]}-1; i>=0; i--)); do kill "${pids[$i]}" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-trap 'exit 143' TERM INT
+. "$(dirname "$0")/session_common.sh"
+session_begin waylandsession
 
 unset DISPLAY
-export GSETTINGS_BACKEND=memory GTK_IM_MODULE=none
-export XDG_RUNTIME_DIR="$tmp/run" HOME="${PELKO_TEST_HOME:-$tmp/home}"
-mkdir -p "$XDG_RUNTIME_DIR" "$HOME" && chmod 700 "$XDG_RUNTIME_DIR"
-# WebKit's sandbox needs user namespaces, which test containers rarely give.
-export WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1 WEBKIT_DISABLE_COMPOSITING_MODE=1
 
 # Pixman draws without a GPU. The headless output has no seat: no keyboard
 # and no pointer, so programs are driven through the accessibility tree.
@@ -38,11 +26,6 @@ fi
 # one has an XDG_RUNTIME_DIR of its own.
 export WAYLAND_DISPLAY="$XDG_RUNTIME_DIR/pelko-wayland"
 
-if command -v dbus-daemon >/dev/null; then
-  eval "$(dbus-launch --sh-syntax 2>/dev/null)" && pids+=("$DBUS_SESSION_BUS_PID")
-fi
+session_bus
 
-"$@" &
-child=$!
-pids+=($child)
-wait $child
+session_run "$@"

@@ -5,15 +5,8 @@
 #   xsession.sh COMMAND [ARGS...]
 set -u
 
-tmp=$(mktemp -d /tmp/pelko-xsession.XXXXXX)
-pids=()
-cleanup() {
-  for ((i=${#pids[@]}-1; i>=0; i--)); do kill "${pids[$i]}" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-trap 'exit 143' TERM INT
+. "$(dirname "$0")/session_common.sh"
+session_begin xsession
 
 # Xvfb picks a free display and tells us which.
 exec 3> "$tmp/display"
@@ -26,15 +19,7 @@ for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.05; done
 if [ ! -s "$tmp/display" ]; then echo "xsession: Xvfb did not start" >&2; cat "$tmp/xvfb.log" >&2; exit 1; fi
 export DISPLAY=":$(head -n1 "$tmp/display")"
 
-export GSETTINGS_BACKEND=memory GTK_IM_MODULE=none
-export XDG_RUNTIME_DIR="$tmp/run" HOME="${PELKO_TEST_HOME:-$tmp/home}"
-mkdir -p "$XDG_RUNTIME_DIR" "$HOME" && chmod 700 "$XDG_RUNTIME_DIR"
-# WebKit's sandbox needs user namespaces, which test containers rarely give.
-export WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS=1 WEBKIT_DISABLE_COMPOSITING_MODE=1
-
-if command -v dbus-daemon >/dev/null; then
-  eval "$(dbus-launch --sh-syntax 2>/dev/null)" && pids+=("$DBUS_SESSION_BUS_PID")
-fi
+session_bus
 
 openbox --sm-disable >"$tmp/openbox.log" 2>&1 &
 pids+=($!)
@@ -53,7 +38,4 @@ if [ -z "${PELKO_NO_TRAY:-}" ]; then
     xwininfo -root -tree 2>/dev/null | grep -q '"panel"' && break; sleep 0.05; done
 fi
 
-"$@" &
-child=$!
-pids+=($child)
-wait $child
+session_run "$@"

@@ -1,7 +1,5 @@
 #include "core/ini_file.h"
 
-#include "core/text.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +15,8 @@
 #include <vector>
 
 #include "core/program_folder.h"
+#include "core/text.h"
+#include "core/unique_fd.h"
 
 namespace pelko::ini {
 namespace {
@@ -143,26 +143,6 @@ std::string ErrnoText(const std::string& what, const std::string& path, int err)
     return what + " " + path + ": " + std::strerror(err);
 }
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // Closes now and reports the result, since a late write error can surface here.
-    int Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd >= 0 ? ::close(fd) : 0;
-    }
-
-private:
-    int fd_;
-};
-
 struct Loaded {
     bool exists = false;
     bool truncated = false;  // the file held more than kMaxFileBytes
@@ -175,7 +155,7 @@ struct Loaded {
 // in the file's place from blocking the open; it is refused right after.
 Loaded LoadCapped(const std::string& path) {
     Loaded out;
-    Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0) {
         if (errno != ENOENT) out.error = ErrnoText("cannot open", path, errno);
         return out;
@@ -336,7 +316,7 @@ bool WriteAll(int fd, std::string_view data) {
 void SyncFolder(const std::string& folder) {
     // Makes the rename itself durable; a folder that refuses is no failure
     // of the write, which has already taken place.
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
 }
 
@@ -358,7 +338,7 @@ bool ReplaceFile(const std::string& target, const std::string& content, const Lo
             return Fail(error, ErrnoText("cannot create a temporary file in", folder, errno));
     }
     if (raw < 0) return Fail(error, "cannot find a free temporary name in " + folder);
-    Fd fd(raw);
+    UniqueFd fd(raw);
 
     const auto give_up = [&](const std::string& what) {
         const int err = errno;

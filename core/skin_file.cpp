@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "core/skin_error.h"
+#include "core/unique_fd.h"
 
 namespace pelko::skin {
 namespace {
@@ -370,29 +371,10 @@ Skin Skin::Parse(std::string_view text, const std::string& source) {
     return skin;
 }
 
-namespace {
-
-// A file descriptor that is closed when it goes out of scope.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
-}  // namespace
-
 Skin Skin::ReadFile(const std::string& path) {
     // Not blocking on open keeps a FIFO or a device from hanging the window:
     // such a file is refused below as no regular file.
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) {
         const int err = errno;
         if (err == ENOENT || err == ENOTDIR) throw SkinError("找不到皮肤文件" + Quoted(path));

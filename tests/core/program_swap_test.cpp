@@ -1,0 +1,152 @@
+#include "core/program_swap.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
+using namespace pelko;
+
+namespace {
+
+class ProgramSwap : public ::testing::Test {
+  protected:
+    std::string folder() const { return dir_.path().string(); }
+    std::string Read(const std::string& name) const {
+        std::ifstream in(dir_.PathOf(name), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    std::set<std::string> Files() const {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir_.path()))
+            names.insert(e.path().filename().string());
+        return names;
+    }
+    ino_t Inode(const std::string& name) const {
+        struct stat st {};
+        return ::stat(dir_.PathOf(name).c_str(), &st) == 0 ? st.st_ino : 0;
+    }
+    pelko::test::TempDir dir_;
+};
+
+TEST(ProgramSwapNames, TemporaryFilesAreTellable) {
+    EXPECT_TRUE(swap::IsTemporaryOf(".Pelko.a1B2c3", "Pelko"));
+    EXPECT_TRUE(swap::IsTemporaryOf(".Pelko.old.Zz09xy", "Pelko"));
+    // Nothing else of the folder's is taken for one: other programs'
+    // transfers, the previous program, look-alikes.
+    for (const char* other :
+         {".up.ini.a1B2c3", "Pelko", "Pelko.old", ".Pelko.a1B2c", ".Pelko.a1B2c34", ".Pelko.a1-2c3",
+          "x.Pelko.a1B2c3", ".PelkoUpdate.a1B2c3", ".Pelko..a1B2c"}) {
+        EXPECT_FALSE(swap::IsTemporaryOf(other, "Pelko")) << other;
+    }
+    EXPECT_EQ(swap::TemporaryTemplate("/opt/tv", "Pelko"), "/opt/tv/.Pelko.XXXXXX");
+}
+
+// The whole round: keep, promote, then either discard or restore. At every
+// step the program's name holds a whole file.
+TEST_F(ProgramSwap, KeepPromoteThenDiscardOrRestore) {
+    for (const bool restore : {false, true}) {
+        SCOPED_TRACE(restore ? "restored" : "discarded");
+        dir_.Put("Pelko", "old");
+        fs::permissions(dir_.PathOf("Pelko"), fs::perms(0750));
+        dir_.Put("Pelko.old", "older still");  // a previous update's
+        const std::string fresh = dir_.Put(".Pelko.abc123", "new");
+
+        ASSERT_EQ(swap::KeepPrevious(folder(), "Pelko"), "");
+        // A second name of the same file: nothing copied, nothing moved.
+        EXPECT_EQ(Inode("Pelko.old"), Inode("Pelko"));
+        EXPECT_EQ(Read("Pelko"), "old");
+        EXPECT_TRUE(swap::HasPrevious(folder(), "Pelko"));
+
+        ASSERT_EQ(swap::Promote(fresh, folder(), "Pelko"), "");
+        EXPECT_EQ(Read("Pelko"), "new");
+        EXPECT_EQ(Read("Pelko.old"), "old");
+        EXPECT_EQ(fs::status(dir_.PathOf("Pelko.old")).permissions(), fs::perms(0750));
+
+        if (restore) {
+            ASSERT_EQ(swap::RestorePrevious(folder(), "Pelko"), "");
+            EXPECT_EQ(Read("Pelko"), "old");
+        } else {
+            ASSERT_EQ(swap::DiscardPrevious(folder(), "Pelko"), "");
+            EXPECT_EQ(Read("Pelko"), "new");
+        }
+        EXPECT_EQ(Files(), std::set<std::string>{"Pelko"});
+        EXPECT_FALSE(swap::HasPrevious(folder(), "Pelko"));
+        EXPECT_EQ(swap::DiscardPrevious(folder(), "Pelko"), "");  // nothing left to remove
+    }
+}
+
+TEST_F(ProgramSwap, NothingToKeepIsNoFailureButNothingToRestoreIs) {
+    EXPECT_EQ(swap::KeepPrevious(folder(), "Pelko"), "");
+    EXPECT_TRUE(Files().empty());
+    EXPECT_NE(swap::RestorePrevious(folder(), "Pelko"), "");
+    EXPECT_NE(swap::Promote(dir_.PathOf(".Pelko.gone00"), folder(), "Pelko"), "");
+}
+
+// Where hard links are not to be had, the previous file is a copy of its
+// bytes and mode, made whole on the disk before it takes its name.
+TEST_F(ProgramSwap, CopiedPreviousIsWhole) {
+    std::string big(300 * 1024 + 7, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 31 + i / 997);
+    dir_.Put("Pelko", big);
+    fs::permissions(dir_.PathOf("Pelko"), fs::perms(0755));
+    dir_.Put("Pelko.old", "stale");
+    ASSERT_EQ(swap::CopyPrevious(folder(), "Pelko"), "");
+    EXPECT_TRUE(Read("Pelko.old") == big);
+    EXPECT_NE(Inode("Pelko.old"), Inode("Pelko"));
+    EXPECT_EQ(fs::status(dir_.PathOf("Pelko.old")).permissions(), fs::perms(0755));
+    EXPECT_EQ(Files(), (std::set<std::string>{"Pelko", "Pelko.old"}));
+}
+
+// What a killed update leaves, and what the next run keeps of it.
+TEST_F(ProgramSwap, CleanUpKeepsTheOnlyGoodProgram) {
+    struct Case {
+        const char* what;
+        bool linked;  // the previous file is the program file itself
+        bool program_present;
+        bool previous_unneeded;  // the program in place has been seen running
+        std::set<std::string> left;
+        const char* program;  // what the program's name then holds
+    };
+    const Case cases[] = {
+        {"killed between keeping and promoting",
+         true,
+         true,
+         false,
+         {"Pelko", ".up.ini.Q1w2E3"},
+         "old"},
+        {"killed before the new one answered",
+         false,
+         true,
+         false,
+         {"Pelko", "Pelko.old", ".up.ini.Q1w2E3"},
+         "new"},
+        {"started by a program that ran", false, true, true, {"Pelko", ".up.ini.Q1w2E3"}, "new"},
+        {"program file removed by hand", false, false, true, {"Pelko", ".up.ini.Q1w2E3"}, "old"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir_.path());
+        fs::create_directory(dir_.path());
+        dir_.Put("Pelko.old", "old");
+        if (c.linked) {
+            fs::create_hard_link(dir_.PathOf("Pelko.old"), dir_.PathOf("Pelko"));
+        } else if (c.program_present) {
+            dir_.Put("Pelko", "new");
+        }
+        dir_.Put(".Pelko.a1B2c3", "half a download");
+        dir_.Put(".Pelko.old.x9Y8z7", "half a copy");
+        dir_.Put(".up.ini.Q1w2E3", "another program's transfer");
+        swap::CleanUp(folder(), "Pelko", c.previous_unneeded);
+        EXPECT_EQ(Files(), c.left);
+        EXPECT_EQ(Read("Pelko"), c.program);
+    }
+}
+
+}  // namespace

@@ -26,6 +26,7 @@ class DownloadControl : public Gtk::DrawingArea {
     void StartDownload();
     void CancelDownload() { downloader_.CancelDownload(); }
     void Check(std::function<std::string(int fd)> check) { downloader_.Check(std::move(check)); }
+    void KeepPrevious(bool keep) { downloader_.KeepPrevious(keep); }
 
     Downloader::ProgressSignal& DownloadProgress() { return downloader_.DownloadProgress(); }
     Downloader::CompleteSignal& DownloadComplete() { return downloader_.DownloadComplete(); }

@@ -11,6 +11,9 @@
 #include <fstream>
 #include <utility>
 
+#include "core/program_swap.h"
+#include "core/test_hooks.h"
+
 namespace pelko::ui {
 
 namespace {
@@ -64,22 +67,63 @@ mode_t NewFileMode() {
     return 0666 & ~mask;
 }
 
-// What the worker thread is given and gives back.
+// What the worker thread is given and gives back. It gets copies of all it
+// reads, since the transfer may be abandoned meanwhile.
 struct SyncWork {
     int fd;
     std::function<std::string(int)> check;
+    bool keep_previous;
+    std::string folder;
+    std::string name;
+    std::string temporary;
+    GCancellable* cancellable;  // a reference of its own
     std::string refusal;
+    bool replaced = false;
+
+    ~SyncWork() { g_object_unref(cancellable); }
 };
 
+// Gives the new file the old one's permissions (and owner, where the old one
+// belonged to someone else), so that a program stays executable. The set-id
+// bits are not carried over to a file fetched from the network.
+std::string TakeOverPermissions(int fd, const std::string& target) {
+    mode_t mode = NewFileMode();
+    struct stat old {};
+    if (g_stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        mode = old.st_mode & 0777;
+        if (old.st_uid != geteuid() || old.st_gid != getegid()) {
+            [[maybe_unused]] const int ignored = fchown(fd, old.st_uid, old.st_gid);
+        }
+    }
+    return fchmod(fd, mode) == 0 ? "" : ErrnoText("chmod");
+}
+
+// The data reach the disk, the owner's check reads them, and the file
+// takes the target's name: all of it away from the window's thread, since
+// every step may wait for the disk. Until the rename, a cancel still wins.
 void SyncInThread(GTask* task, gpointer, gpointer data, GCancellable*) {
     auto& work = *static_cast<SyncWork*>(data);
-    if (fsync(work.fd) != 0) {
-        const int code = errno;
-        g_task_return_new_error(task, G_IO_ERROR, g_io_error_from_errno(code), "%s",
-                                g_strerror(code));
-        return;
-    }
+    auto fail = [task](const std::string& why) {
+        g_task_return_new_error(task, G_IO_ERROR, G_IO_ERROR_FAILED, "%s", why.c_str());
+    };
+    if (fsync(work.fd) != 0) return fail(g_strerror(errno));
     if (work.check) work.refusal = work.check(work.fd);
+    if (!work.refusal.empty() || g_cancellable_is_cancelled(work.cancellable)) {
+        return g_task_return_boolean(task, TRUE);
+    }
+    const std::string target = work.folder + "/" + work.name;
+    if (auto why = TakeOverPermissions(work.fd, target); !why.empty()) return fail(why);
+    test_hooks::PausePoint("downloaded");
+    if (work.keep_previous) {
+        if (auto why = swap::KeepPrevious(work.folder, work.name); !why.empty()) return fail(why);
+        test_hooks::PausePoint("kept");
+    }
+    if (g_cancellable_is_cancelled(work.cancellable)) return g_task_return_boolean(task, TRUE);
+    if (auto why = swap::Promote(work.temporary, work.folder, work.name); !why.empty()) {
+        return fail(why);
+    }
+    work.replaced = true;
+    test_hooks::PausePoint("swapped");
     g_task_return_boolean(task, TRUE);
 }
 
@@ -117,11 +161,12 @@ void DownloadTransfer::Begin() {
         return Fail(DownloadFailure::BadAddress, "the address names no file: " + options_.url);
     }
     if (options_.folder.empty()) return Fail(DownloadFailure::Disk, "no folder to save into");
+    name_ = name;
     target_ = options_.folder + "/" + name;
 
     // A unique hidden name beside the target, so that the final rename stays
     // within one file system and two transfers never share a file.
-    std::string temporary = options_.folder + "/." + name + ".XXXXXX";
+    std::string temporary = swap::TemporaryTemplate(options_.folder, name);
     fd_ = g_mkstemp_full(temporary.data(), O_RDWR | O_CLOEXEC, 0600);
     if (fd_ < 0) {
         return Fail(DownloadFailure::Disk, ErrnoText("cannot create a file in " + options_.folder));
@@ -284,8 +329,15 @@ void DownloadTransfer::Commit() {
     // and waiting for the disk must not freeze the window.
     GTask* task =
         g_task_new(nullptr, nullptr, &DownloadTransfer::OnSynced, new Holder(shared_from_this()));
-    g_task_set_task_data(task, new SyncWork{fd_, options_.check, {}},
-                         [](gpointer data) { delete static_cast<SyncWork*>(data); });
+    auto* work = new SyncWork{fd_,
+                              options_.check,
+                              options_.keep_previous,
+                              options_.folder,
+                              name_,
+                              temporary_,
+                              G_CANCELLABLE(g_object_ref(cancellable_->gobj())),
+                              {}};
+    g_task_set_task_data(task, work, [](gpointer data) { delete static_cast<SyncWork*>(data); });
     g_task_run_in_thread(task, &SyncInThread);
     g_object_unref(task);
 }
@@ -295,40 +347,26 @@ void DownloadTransfer::OnSynced(GObject*, GAsyncResult* result, gpointer holder)
     DownloadTransfer& t = **self;
     GError* error = nullptr;
     const bool synced = g_task_propagate_boolean(G_TASK(result), &error);
+    const auto& work = *static_cast<SyncWork*>(g_task_get_task_data(G_TASK(result)));
+    // A file that took the target's name is saved, whatever came meanwhile:
+    // the report says what the folder now holds.
+    if (work.replaced) {
+        t.temporary_.clear();
+        try {
+            t.file_->close();
+        } catch (const Glib::Error&) {
+            // The data were synced before the rename; nothing is lost.
+        }
+        return t.End(ClampByteCount(t.received_), "");
+    }
     // A cancel that came while the disk was busy still wins: nothing is renamed.
     if (t.interrupted_) {
         g_clear_error(&error);
         return t.Fail(t.interrupt_, "");
     }
     if (!synced) return t.Fail(DownloadFailure::Disk, Describe(error));
-    const auto& work = *static_cast<SyncWork*>(g_task_get_task_data(G_TASK(result)));
     if (!work.refusal.empty()) return t.Fail(DownloadFailure::Refused, work.refusal);
-    t.Replace();
-}
-
-void DownloadTransfer::Replace() {
-    // The new file takes over the old one's permissions (and owner, where the
-    // old one belonged to someone else), so a program stays executable. The
-    // set-id bits are not carried over to a file fetched from the network.
-    mode_t mode = NewFileMode();
-    struct stat old {};
-    if (g_stat(target_.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-        mode = old.st_mode & 0777;
-        if (old.st_uid != geteuid() || old.st_gid != getegid()) {
-            [[maybe_unused]] const int ignored = fchown(fd_, old.st_uid, old.st_gid);
-        }
-    }
-    if (fchmod(fd_, mode) != 0) return Fail(DownloadFailure::Disk, ErrnoText("chmod"));
-    try {
-        file_->close();
-    } catch (const Glib::Error& e) {
-        return Fail(DownloadFailure::Disk, e.what());
-    }
-    if (g_rename(temporary_.c_str(), target_.c_str()) != 0) {
-        return Fail(DownloadFailure::Disk, ErrnoText("cannot replace " + target_));
-    }
-    temporary_.clear();
-    End(ClampByteCount(received_), "");
+    t.Fail(DownloadFailure::Disk, "cancelled");
 }
 
 void DownloadTransfer::Fail(DownloadFailure kind, const std::string& why) {

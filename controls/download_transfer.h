@@ -33,6 +33,8 @@ class DownloadTransfer : public std::enable_shared_from_this<DownloadTransfer> {
         // replaces the target; a non-empty answer says why it must not, and
         // the transfer then fails as Refused. It runs on a worker thread.
         std::function<std::string(int fd)> check;
+        // Keep the file replaced beside the new one, as "<name>.old".
+        bool keep_previous = false;
     };
     struct Listener {
         // Share done (0 when the size is unknown), bytes so far, size shown.
@@ -69,7 +71,6 @@ class DownloadTransfer : public std::enable_shared_from_this<DownloadTransfer> {
     void ReportProgress();
     void Commit();
     static void OnSynced(GObject* source, GAsyncResult* result, gpointer holder);
-    void Replace();
     void Fail(DownloadFailure kind, const std::string& why);
     void End(std::int32_t status, std::string why);
     void Report();
@@ -78,6 +79,7 @@ class DownloadTransfer : public std::enable_shared_from_this<DownloadTransfer> {
     GObjectPtr<SoupSession> session_;
     Options options_;
     Listener listener_;
+    std::string name_;
     std::string target_;
     std::string temporary_;
     int fd_ = -1;

@@ -25,7 +25,8 @@ void Downloader::StartDownload() {
         },
         [this](std::int32_t status) { OnComplete(status); },
     };
-    current_ = DownloadTransfer::Start(session_.get(), {url_, folder_, stall_timeout_, check_},
+    current_ = DownloadTransfer::Start(session_.get(),
+                                       {url_, folder_, stall_timeout_, check_, keep_previous_},
                                        std::move(listener));
 }
 

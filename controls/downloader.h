@@ -59,6 +59,9 @@ class Downloader {
     // A check the complete file must pass before it replaces the old one
     // (see DownloadTransfer::Options::check); none by default.
     void Check(std::function<std::string(int fd)> check) { check_ = std::move(check); }
+    // Keeps the file a transfer replaces as "<name>.old" beside the new one,
+    // so that the owner can put it back (see core/program_swap.h).
+    void KeepPrevious(bool keep) { keep_previous_ = keep; }
 
   private:
     void OnComplete(std::int32_t status);
@@ -71,6 +74,7 @@ class Downloader {
     std::string last_error_;
     std::chrono::milliseconds stall_timeout_ = kStallTimeout;
     std::function<std::string(int)> check_;
+    bool keep_previous_ = false;
     ProgressSignal progress_;
     CompleteSignal complete_;
 };

@@ -285,6 +285,37 @@ TEST_F(DownloaderTest, CheckedFileReplacesOnlyWhenAccepted) {
     }
 }
 
+// Asked to keep the previous file, the control keeps it exactly when it
+// replaces it: a refused or failed transfer leaves the folder as it was.
+TEST_F(DownloaderTest, PreviousFileKeptOnlyWhenReplaced) {
+    struct Case {
+        const char* route;
+        bool accept;
+        bool replaced;
+    };
+    for (const Case c : {Case{"/ok/Pelko", true, true}, Case{"/ok/Pelko", false, false},
+                         Case{"/500/Pelko", true, false}}) {
+        SCOPED_TRACE(std::string(c.route) + (c.accept ? " accepted" : " refused"));
+        SetUp();
+        fs::remove(dir_.PathOf("Pelko.old"));
+        Downloader dl;
+        dl.KeepPrevious(true);
+        dl.Check([accept = c.accept](int) -> std::string { return accept ? "" : "not ours"; });
+        Recorder rec(dl);
+        Start(dl, rec, server_.Url(c.route));
+        ASSERT_TRUE(rec.Run([&] { return !rec.completes.empty(); }));
+        if (!c.replaced) {
+            ExpectOnly(kOld);
+            continue;
+        }
+        std::ifstream kept(dir_.PathOf("Pelko.old"), std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), kOld);
+        EXPECT_EQ(fs::status(dir_.PathOf("Pelko.old")).permissions(), kOldMode);
+        fs::remove(dir_.PathOf("Pelko.old"));
+        ExpectOnly(kNew);
+    }
+}
+
 TEST_F(DownloaderTest, ClosedWindowLeavesNoTemporary) {
     auto dl = std::make_unique<Downloader>();
     Recorder rec(*dl);

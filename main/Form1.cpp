@@ -214,6 +214,11 @@ int Form1::WindowState() const {
     return 0;
 }
 
+void Form1::on_map() {
+    Gtk::Window::on_map();
+    presented_.emit();
+}
+
 void Form1::WindowState(int state) {
     switch (state) {
         case 0:
@@ -285,6 +290,8 @@ void Form1::VersionCheck() {
     // A transfer that replaced the file since then leaves its file for the next start.
     if (read_id && FileId(service) == read_id) std::filesystem::remove(service);
     if (!version::IsNewerVersion(Text2.get_text().raw(), Text1.get_text().raw())) return;
+    // The question stands for the window until it is answered.
+    presented_.emit();
     if (!writable) {
         ui::MessageBox(this, kReadOnlyNewVersion, "提示", ui::Icon::Information, ui::Buttons::Ok);
         return;

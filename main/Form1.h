@@ -23,7 +23,7 @@
 namespace pelko {
 
 class Form1 : public Gtk::Window {
-public:
+  public:
     // The caption, which the tray icon's tip repeats.
     static constexpr const char* kCaption = "Pelko网络电视";
     static constexpr int kClientWidth = 1016;
@@ -49,11 +49,16 @@ public:
     static std::vector<layout::Control*> LayoutView(
         const std::vector<std::unique_ptr<layout::Control>>& controls);
 
+    // The window, or the start-up question in its place, reached the screen.
+    sigc::signal<void()>& Presented() { return presented_; }
+    // The TV page (or whatever came instead) has been asked for.
+    sigc::signal<void()>& PageRequested() { return WebBrowser1.LoadStarted(); }
+
     // 0 normal, 1 minimised, 2 maximised.
     int WindowState() const;
     void WindowState(int state);
 
-private:
+  private:
     // The controls on the form, in their order.
     std::vector<Gtk::Widget*> FormControls();
     void BuildMenus();
@@ -63,6 +68,7 @@ private:
     void Form_QueryUnload();
     bool on_delete_event(GdkEventAny* event) override;
     bool on_window_state_event(GdkEventWindowState* event) override;
+    void on_map() override;
 
     void Tray_LButtonDblClick();
     void Tray_RButtonUp();
@@ -112,6 +118,7 @@ private:
     void PopupMenu(Gtk::Menu& menu);
     void Hold(bool hold);
 
+    sigc::signal<void()> presented_;
     Gtk::Box layout_{Gtk::ORIENTATION_VERTICAL};
     Gtk::MenuBar menubar_;
     ui::FormPanel panel_{kClientWidth, kClientHeight};

@@ -235,6 +235,9 @@ void WebBrowser::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpoin
     auto* browser = Self(self);
     switch (event) {
         case WEBKIT_LOAD_STARTED:
+            browser->ArmStallTimer();
+            browser->load_started_.emit();
+            break;
         case WEBKIT_LOAD_REDIRECTED:
             browser->ArmStallTimer();
             break;

@@ -19,18 +19,18 @@ namespace pelko {
 // The document the browser shows. Handlers of oncontextmenu return false to
 // cancel the browser's own context menu.
 class HtmlDocument {
-public:
+  public:
     explicit HtmlDocument(std::string url) : url_(std::move(url)) {}
     const std::string& URL() const { return url_; }
     sigc::signal<bool()>& oncontextmenu() { return oncontextmenu_; }
 
-private:
+  private:
     std::string url_;
     sigc::signal<bool()> oncontextmenu_;
 };
 
 class WebBrowser {
-public:
+  public:
     WebBrowser();
     ~WebBrowser();
     WebBrowser(const WebBrowser&) = delete;
@@ -50,6 +50,9 @@ public:
     // The document shown now; empty before the first one is committed.
     std::shared_ptr<HtmlDocument> Document() const { return document_; }
 
+    // A navigation of the top-level document has begun: the page's process
+    // runs and has asked for it.
+    sigc::signal<void()>& LoadStarted() { return load_started_; }
     // The top-level document has finished loading.
     sigc::signal<void(const std::string& url)>& DocumentComplete() { return document_complete_; }
     // A navigation failed, of the page or of a frame: network errors, HTTP
@@ -81,7 +84,7 @@ public:
     // How long a navigation may go without an answer before it counts as failed.
     static constexpr unsigned kStallSeconds = 20;
 
-private:
+  private:
     static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType,
                                    gpointer self);
     static void OnLoadChanged(WebKitWebView*, WebKitLoadEvent, gpointer self);
@@ -130,6 +133,7 @@ private:
     bool silent_ = false;
     std::shared_ptr<HtmlDocument> document_;
     sigc::connection stall_timer_;
+    sigc::signal<void()> load_started_;
     sigc::signal<void(const std::string&)> document_complete_;
     sigc::signal<void(const std::string&, int)> navigate_error_;
     sigc::signal<void()> web_process_terminated_;

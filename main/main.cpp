@@ -8,6 +8,7 @@
 #include "controls/display_backend.h"
 #include "controls/msgbox.h"
 #include "main/Form1.h"
+#include "main/UpdateHandshake.h"
 
 namespace {
 
@@ -19,6 +20,8 @@ constexpr const char* kApplicationId = "net.pelko.Pelko";
 }  // namespace
 
 int main(int argc, char** argv) {
+    // First of all: the updater's socket must reach no other program.
+    const auto handshake = pelko::UpdateHandshake::FromEnvironment();
     pelko::ui::PreferX11();
     auto app = Gtk::Application::create(argc, argv, kApplicationId);
     Glib::set_application_name("Pelko");
@@ -35,6 +38,10 @@ int main(int argc, char** argv) {
             return;
         }
         app->add_window(*form);
+        if (handshake) {
+            form->Presented().connect([&handshake] { handshake->WindowShown(); });
+            form->PageRequested().connect([&handshake] { handshake->PageRequested(); });
+        }
         try {
             form->Form_Load();
         } catch (...) {

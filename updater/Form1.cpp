@@ -8,8 +8,10 @@
 #include "core/layout.h"
 #include "core/minisign.h"
 #include "core/program_folder.h"
+#include "core/program_swap.h"
 #include "core/release_check.h"
 #include "core/service_host.h"
+#include "core/test_hooks.h"
 #include "updater/trusted_keys.h"
 
 namespace pelko::updater {
@@ -70,6 +72,29 @@ std::string RefusalText(const release::Decision& decision, const std::string& in
     return "";
 }
 
+std::string FailureText(Handshake::Outcome outcome, const std::string& detail,
+                        std::chrono::seconds timeout) {
+    using Outcome = Handshake::Outcome;
+    switch (outcome) {
+        case Outcome::CameUp:
+            return "";
+        case Outcome::CannotStart:
+            return "无法启动：" + detail;
+        case Outcome::Exited:
+            return "启动后就退出了，退出码 " + detail;
+        case Outcome::Crashed:
+            return "启动后崩溃了，信号 " + detail;
+        case Outcome::Silent:
+            return "在 " + std::to_string(timeout.count()) + " 秒内没有报告启动成功";
+    }
+    return "";
+}
+
+std::chrono::seconds HandshakeTimeout() {
+    return std::chrono::seconds(
+        test_hooks::Seconds("HANDSHAKE", static_cast<unsigned>(Handshake::kTimeout.count())));
+}
+
 }  // namespace
 
 Form1::Form1(Versions versions) : versions_(std::move(versions)) {
@@ -113,7 +138,23 @@ Form1::Form1(Versions versions) : versions_(std::move(versions)) {
     DL.DownloadComplete().connect(
         ui::Guarded(this, [this](std::int32_t status) { DownloadComplete(status); }));
 
+    ui::Guarded(this, [this] { CleanUpEarlierUpdate(); })();
     ui::Guarded(this, [this] { Form_Load(); })();
+}
+
+void Form1::CleanUpEarlierUpdate() {
+    // Another updater at work in the folder keeps its files; this one then
+    // updates nothing (see cmdok_Click).
+    if (!lock_.Lock(ProgramFolder())) return;
+    // Started by Pelko (with the versions), the program in place has run
+    // well enough to ask: its previous file is no longer needed.
+    swap::CleanUp(ProgramFolder(), kProgramName, versions_.installed.has_value());
+}
+
+void Form1::Close() {
+    hide();
+    handshake_.Stop();
+    EndWait();
 }
 
 void Form1::on_realize() {
@@ -130,6 +171,11 @@ void Form1::cmdok_Click() {
     // A download that could not be saved would only end in a failure.
     if (!FolderWritable(ProgramFolder())) {
         ui::MessageBox(this, kReadOnlyUpdate, "提示", ui::Icon::Information, ui::Buttons::Ok);
+        return;
+    }
+    if (!lock_.Held() && !lock_.Lock(ProgramFolder())) {
+        ui::MessageBox(this, "另一个更新程序正在更新这个文件夹，请等它结束后再试。", "提示",
+                       ui::Icon::Information, ui::Buttons::Ok);
         return;
     }
     if (ParsePublicKeysOrNone().empty()) {
@@ -171,6 +217,7 @@ void Form1::SignatureFetched(SignatureFetch::Result result, std::string signatur
         *out = decision.version;
         return "";
     });
+    DL.KeepPrevious(true);
     DL.URL(Label2.get_text());
     DL.SaveFolder(ProgramFolder());
     DL.StartDownload();
@@ -209,6 +256,7 @@ void Form1::DownloadComplete(std::int32_t status) {
         const std::string size = FormatSize(status);
         const std::string saved = DL.SavedFile();
         // The version that now runs is the one its signature names.
+        previous_version_ = InstalledVersion();
         ini::WriteIniValue(ProgramFolder() + "/update.ini", "ver", "version", *signed_version_);
         ui::MessageBox(this, "完成" + size + "下载并保存到" + saved, "完成", ui::Icon::Information,
                        ui::Buttons::Ok);
@@ -234,15 +282,65 @@ void Form1::SetProgressText(const std::string& text) {
 }
 
 void Form1::StartMainProgram() {
-    const std::string program = ProgramFolder() + "/Pelko";
+    const std::string program = ProgramFolder() + "/" + kProgramName;
     // A program file that lost its execute bits is given them back wherever
     // it may be read, so that the update does not end in a file nobody can run.
     struct stat st {};
     if (::stat(program.c_str(), &st) == 0 && (st.st_mode & S_IXUSR) == 0) {
         ::chmod(program.c_str(), (st.st_mode & 07777) | ((st.st_mode & 0444) >> 2));
     }
-    // No arguments, the working folder inherited, and no wait for it.
-    Glib::spawn_async("", std::vector<std::string>{program}, Glib::SPAWN_DEFAULT);
+    // The updater outlives its window until the new program has answered.
+    if (!waiting_) Gio::Application::get_default()->hold();
+    waiting_ = true;
+    handshake_.Start(program, HandshakeTimeout(),
+                     [this](Handshake::Outcome outcome, const std::string& detail) {
+                         ui::Guarded(nullptr, [&] { NewProgramStarted(outcome, detail); })();
+                         EndWait();
+                     });
+    test_hooks::PausePoint("started");
+}
+
+void Form1::NewProgramStarted(Handshake::Outcome outcome, const std::string& detail) {
+    if (outcome == Handshake::Outcome::CameUp) {
+        test_hooks::PausePoint("confirmed");
+        // One that cannot be removed now goes with the next run.
+        swap::DiscardPrevious(ProgramFolder(), kProgramName);
+        return;
+    }
+    // A silent program still holds the screen and its files: it goes first.
+    handshake_.Kill();
+    Undo(FailureText(outcome, detail, HandshakeTimeout()));
+}
+
+void Form1::Undo(const std::string& why) {
+    const std::string folder = ProgramFolder();
+    const std::string failed = "更新后的程序没有正常启动（" + why + "）";
+    if (!swap::HasPrevious(folder, kProgramName)) {
+        ui::MessageBox(nullptr, failed + "，也没有可以恢复的原来的程序。", "错误",
+                       ui::Icon::Warning, ui::Buttons::Ok);
+        return;
+    }
+    test_hooks::PausePoint("restoring");
+    if (const auto error = swap::RestorePrevious(folder, kProgramName); !error.empty()) {
+        ui::MessageBox(nullptr, failed + "，原来的程序也无法恢复：" + error, "错误",
+                       ui::Icon::Warning, ui::Buttons::Ok);
+        return;
+    }
+    ini::WriteIniValue(folder + "/update.ini", "ver", "version", previous_version_);
+    test_hooks::PausePoint("restored");
+    std::string restarted = "，更新已撤销：原来的程序已恢复并重新启动。";
+    try {
+        Glib::spawn_async("", std::vector<std::string>{folder + "/" + kProgramName},
+                          Glib::SPAWN_DEFAULT);
+    } catch (const Glib::Error& e) {
+        restarted = "，更新已撤销：原来的程序已恢复，但无法启动：" + std::string(e.what());
+    }
+    ui::MessageBox(nullptr, failed + restarted, "更新已撤销", ui::Icon::Warning, ui::Buttons::Ok);
+}
+
+void Form1::EndWait() {
+    if (!std::exchange(waiting_, false)) return;
+    Gio::Application::get_default()->release();
 }
 
 }  // namespace pelko::updater

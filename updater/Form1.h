@@ -5,7 +5,8 @@
 // program file's signature, then the program file; only a file signed by
 // one of our keys, for this program and an acceptable version, replaces the
 // main program, which is started once the user has read the result; the
-// window then closes.
+// window then closes. The replaced program is kept as Pelko.old until the
+// new one says it came up; a new program that fails is undone.
 
 #include <gtkmm.h>
 
@@ -18,6 +19,8 @@
 #include "controls/form_panel.h"
 #include "core/minisign.h"
 #include "updater/Arguments.h"
+#include "updater/FolderLock.h"
+#include "updater/Handshake.h"
 #include "updater/SignatureFetch.h"
 
 namespace pelko::updater {
@@ -31,6 +34,10 @@ class Form1 : public Gtk::Window {
     explicit Form1(Versions versions);
     Form1(const Form1&) = delete;
     Form1& operator=(const Form1&) = delete;
+
+    // Closes the window and stops waiting for a new program: what a kill
+    // would leave, the next run clears.
+    void Close();
 
   protected:
     void on_realize() override;
@@ -50,10 +57,22 @@ class Form1 : public Gtk::Window {
 
     // The progress text sizes itself to its text, from its fixed top-left corner.
     void SetProgressText(const std::string& text);
-    // Starts the program folder's main program; throws when it cannot.
-    static void StartMainProgram();
+    // What an update that was killed half-way left in the folder goes.
+    void CleanUpEarlierUpdate();
+    // Starts the new main program and keeps the updater running, its window
+    // gone, until the program says it came up or fails.
+    void StartMainProgram();
+    void NewProgramStarted(Handshake::Outcome outcome, const std::string& detail);
+    // Puts the previous program and version back and starts that program.
+    void Undo(const std::string& why);
+    void EndWait();
 
     Versions versions_;
+    FolderLock lock_;
+    Handshake handshake_;
+    // What update.ini said before a successful transfer wrote the new version.
+    std::string previous_version_;
+    bool waiting_ = false;
     SignatureFetch signature_fetch_;
     // The version the accepted file was signed for; written by the check on
     // the worker thread, read once the download has ended.

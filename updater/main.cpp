@@ -27,13 +27,14 @@ int main(int argc, char** argv) {
         form->show();
     });
     // Being told to stop closes the window like its close button, so that a
-    // download in progress leaves no temporary file behind.
+    // download in progress leaves no temporary file behind, and ends the
+    // wait for a new program.
     for (const int signal_number : {SIGTERM, SIGINT, SIGHUP}) {
         g_unix_signal_add(
             signal_number,
             [](gpointer data) -> gboolean {
                 auto& held = *static_cast<std::unique_ptr<pelko::updater::Form1>*>(data);
-                if (held) held->hide();
+                if (held) held->Close();
                 return G_SOURCE_CONTINUE;
             },
             &form);

@@ -21,7 +21,10 @@ def size_text(n):
     return f"{tenths // 10}.{tenths % 10}".replace(".0", "") + "M"
 
 
-class Updater(pt.GuiTest):
+class UpdaterCase(pt.GuiTest):
+    """A program folder whose Pelko is an old one, and PelkoUpdate driven
+    through its window."""
+
     def setUp(self):
         super().setUp()
         self.program = os.path.join(self.app_dir, "Pelko")
@@ -48,8 +51,8 @@ class Updater(pt.GuiTest):
         with open(self.installed, "w", encoding="utf-8") as f:
             f.write(f"[ver]\nversion={version}\n")
 
-    def open_updater(self, args=()):
-        self.p = self.start(program="PelkoUpdate", args=args)
+    def open_updater(self, args=(), env=None):
+        self.p = self.start(program="PelkoUpdate", args=args, env=env)
         self.wid = pt.wait_until(
             lambda: (pt.windows_named("PelkoUpdate", self.p.proc.pid) or [None])[0],
             what="updater window")
@@ -85,6 +88,8 @@ class Updater(pt.GuiTest):
             self.assertEqual(f.read(), OLD_PROGRAM)
         self.assertEqual(sorted(os.listdir(self.app_dir)), self.files_before)
 
+
+class Updater(UpdaterCase):
     def test_window_as_designed(self):
         self.serve_signed()
         self.open_updater()

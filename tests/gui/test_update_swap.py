@@ -156,6 +156,23 @@ class Swap(UpdaterCase):
                 self.assertEqual(self.p.proc.wait(10), 0)
                 self.assertEqual(self.left(), [])
 
+    def test_real_program_asking_its_question_has_come_up(self):
+        # The new Pelko finds a still newer version at once: its question
+        # stands for the window, and the updater must not take it for a hang.
+        self.serve(self.new_program, pt.sign(self.new_program, "version:1.3.0 file:Pelko"))
+        self.update(env={"PELKO_TEST_HANDSHAKE_SECONDS": "3"}, done=False)
+        box = self.wait_box("完成")
+        with open(os.path.join(self.app_dir, "up.ini"), "w") as f:
+            f.write("[ver]\nversion=9.0.0\n")
+        pt.press(box, "确定")
+        self.assertEqual(self.p.proc.wait(15), 0)
+        question = pt.wait_until(lambda: pt.windows_named("提示"), what="the new Pelko's question")
+        pid = int(pt.run("xdotool", "getwindowpid", str(question[0])).strip())
+        self.addCleanup(lambda: pt.run("kill", str(pid)))
+        self.assertEqual(self.read(), self.new_program)
+        self.assertEqual(self.left(), [])
+        self.assertEqual(self.read_installed(), "[ver]\nversion=1.3.0\n")
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -10,19 +10,38 @@ namespace {
 
 Gtk::MessageType TypeFor(Icon icon) {
     switch (icon) {
-        case Icon::Information: return Gtk::MESSAGE_INFO;
-        case Icon::Question: return Gtk::MESSAGE_QUESTION;
-        case Icon::Warning: return Gtk::MESSAGE_WARNING;
-        case Icon::Critical: return Gtk::MESSAGE_ERROR;
-        case Icon::None: break;
+        case Icon::Information:
+            return Gtk::MESSAGE_INFO;
+        case Icon::Question:
+            return Gtk::MESSAGE_QUESTION;
+        case Icon::Warning:
+            return Gtk::MESSAGE_WARNING;
+        case Icon::Critical:
+            return Gtk::MESSAGE_ERROR;
+        case Icon::None:
+            break;
     }
     return Gtk::MESSAGE_OTHER;
 }
 
+// Set once the program is told to stop: every box still open is answered
+// for the user, and none opens any more.
+bool stopping = false;
+
 }  // namespace
+
+void EndAllBoxes() {
+    stopping = true;
+    for (Gtk::Window* window : Gtk::Window::list_toplevels()) {
+        if (auto* box = dynamic_cast<Gtk::MessageDialog*>(window))
+            box->response(Gtk::RESPONSE_NONE);
+    }
+}
 
 Answer MessageBox(Gtk::Window* parent, const Glib::ustring& text, const Glib::ustring& title,
                   Icon icon, Buttons buttons) {
+    // The cautious answer: no update, no change.
+    if (stopping) return buttons == Buttons::YesNo ? Answer::No : Answer::Ok;
     std::unique_ptr<Gtk::MessageDialog> box;
     // A hidden or unmapped parent would keep the box from showing; such a
     // box stands on its own and stays above.
@@ -49,7 +68,7 @@ Answer MessageBox(Gtk::Window* parent, const Glib::ustring& text, const Glib::us
     // has no close button, and Escape leaves it open.
     int response = box->run();
     while (buttons == Buttons::YesNo && response != Gtk::RESPONSE_YES &&
-           response != Gtk::RESPONSE_NO) {
+           response != Gtk::RESPONSE_NO && !stopping) {
         response = box->run();
     }
     box->hide();

@@ -20,6 +20,10 @@ enum class Answer { Ok, Yes, No };
 Answer MessageBox(Gtk::Window* parent, const Glib::ustring& text, const Glib::ustring& title,
                   Icon icon, Buttons buttons);
 
+// The program is told to stop (SIGTERM, the session ending): the boxes open
+// now end, a question as answered No, and later ones return at once.
+void EndAllBoxes();
+
 // The box for a failure nobody else handled: its description, the
 // program's name as title, and the program keeps running.
 void ShowFailure(Gtk::Window* parent, const Glib::ustring& description);

@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
     // way its close button does, so that the tray icon goes and the page's
     // data reach the disk.
     std::function<void()> close = [&] {
+        pelko::ui::EndAllBoxes();
         if (form && !form->Unloaded()) form->Unload();
         app->quit();
     };

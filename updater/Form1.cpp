@@ -152,6 +152,7 @@ void Form1::CleanUpEarlierUpdate() {
 }
 
 void Form1::Close() {
+    closing_ = true;
     hide();
     handshake_.Stop();
     EndWait();
@@ -260,6 +261,9 @@ void Form1::DownloadComplete(std::int32_t status) {
         ini::WriteIniValue(ProgramFolder() + "/update.ini", "ver", "version", *signed_version_);
         ui::MessageBox(this, "完成" + size + "下载并保存到" + saved, "完成", ui::Icon::Information,
                        ui::Buttons::Ok);
+        // Told to stop meanwhile: the new program waits for the next start,
+        // and the next run clears what this one kept.
+        if (closing_) return;
         StartMainProgram();
         hide();
     } else if (status == ui::StatusOf(ui::DownloadFailure::Refused)) {

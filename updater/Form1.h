@@ -73,6 +73,7 @@ class Form1 : public Gtk::Window {
     // What update.ini said before a successful transfer wrote the new version.
     std::string previous_version_;
     bool waiting_ = false;
+    bool closing_ = false;
     SignatureFetch signature_fetch_;
     // The version the accepted file was signed for; written by the check on
     // the worker thread, read once the download has ended.

@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
             signal_number,
             [](gpointer data) -> gboolean {
                 auto& held = *static_cast<std::unique_ptr<pelko::updater::Form1>*>(data);
+                pelko::ui::EndAllBoxes();
                 if (held) held->Close();
                 return G_SOURCE_CONTINUE;
             },

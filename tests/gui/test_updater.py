@@ -4,6 +4,7 @@ whose signature does not hold refused."""
 
 import os
 import re
+import signal
 import stat
 import sys
 import unittest
@@ -151,6 +152,11 @@ class Updater(UpdaterCase):
             self.wait_box_closed()
             self.assert_idle_after_failure()
         self.assertEqual(self.server.hits("/Pelko"), 2)
+        # Told to stop while its box is open, it ends, box and all.
+        pt.activate(self.start_button)
+        self.wait_box("错误")
+        self.p.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(self.p.proc.wait(10), 0)
 
     def test_cancel_and_close_leave_no_trace(self):
         self.serve_signed()

@@ -1,6 +1,7 @@
 """The version check at every start and the hand-over to PelkoUpdate."""
 
 import os
+import signal
 import sys
 import time
 import unittest
@@ -76,6 +77,17 @@ class VersionCheck(pt.GuiTest):
         # The check removed the old file; this start's transfer leaves a new one.
         pt.wait_until(lambda: os.path.exists(self.service), what="up.ini for the next start")
         self.assertEqual(self.read(self.service), ini("1.0a"))
+
+    def test_told_to_stop_during_the_question_takes_it_as_no(self):
+        # A session that ends while the question waits must not wait for it.
+        self.serve("1.3.0")
+        self.write(self.service, ini("1.3.0"))
+        self.open()
+        pt.message_box(self.app, self.pid, "提示", ASK)
+        self.p.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(self.p.proc.wait(10), 0)
+        self.assertEqual(self.read(self.installed), "[ver]\nversion=1.2.0\n")
+        self.assertEqual(self.updater_windows(), [])
 
     def test_equal_older_or_broken_service_versions_ask_nothing(self):
         cases = [("1.2.0", "1.2.0"), ("1.9", "1.10"), ("9", "10"), ("", "1.2.0")]

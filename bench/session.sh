@@ -8,4 +8,6 @@ script=$1
 build=$(cd "${2:-$here/build}" && pwd)
 bash "$here/scripts/deps.sh" --bench
 export PELKO_APP_DIR=$build/app PELKO_SERVICE_BIN=$build/service/pelko-service
+# Updates in a benchmark are signed with the build's demo key.
+export PELKO_SIGNING_KEY=$build/keys/pelko.key PELKO_MINISIGN=${PELKO_MINISIGN:-$(command -v minisign || true)}
 exec "$here/tests/gui/xsession.sh" /usr/bin/python3 -W ignore "$here/bench/$script"

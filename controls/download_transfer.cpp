@@ -113,8 +113,8 @@ void SyncInThread(GTask* task, gpointer, gpointer data, GCancellable*) {
     }
     const std::string target = work.folder + "/" + work.name;
     if (auto why = TakeOverPermissions(work.fd, target); !why.empty()) return fail(why);
-    test_hooks::PausePoint("downloaded");
     if (work.keep_previous) {
+        test_hooks::PausePoint("downloaded");
         if (auto why = swap::KeepPrevious(work.folder, work.name); !why.empty()) return fail(why);
         test_hooks::PausePoint("kept");
     }
@@ -123,7 +123,7 @@ void SyncInThread(GTask* task, gpointer, gpointer data, GCancellable*) {
         return fail(why);
     }
     work.replaced = true;
-    test_hooks::PausePoint("swapped");
+    if (work.keep_previous) test_hooks::PausePoint("swapped");
     g_task_return_boolean(task, TRUE);
 }
 

@@ -32,28 +32,28 @@ std::string ErrorPage() { return ServiceHost() + "/data/404.html"; }
 
 // A control on the form as the layout passes see it.
 class PanelControl : public layout::Control {
-public:
+  public:
     PanelControl(ui::FormPanel& panel, Gtk::Widget& widget) : panel_(panel), widget_(widget) {}
     std::string Tag() const override { return ui::GetTag(widget_); }
     void SetTag(const std::string& tag) override { ui::SetTag(widget_, tag); }
     layout::Rect Bounds() const override { return panel_.Bounds(widget_); }
     void Move(const layout::Rect& r) override { panel_.Place(widget_, r); }
 
-private:
+  private:
     ui::FormPanel& panel_;
     Gtk::Widget& widget_;
 };
 
 // A menu entry has a tag but no place: the passes skip it.
 class MenuControl : public layout::Control {
-public:
+  public:
     explicit MenuControl(Gtk::MenuItem& item) : item_(item) {}
     std::string Tag() const override { return ui::GetTag(item_); }
     void SetTag(const std::string& tag) override { ui::SetTag(item_, tag); }
     layout::Rect Bounds() const override { throw std::logic_error("a menu entry has no place"); }
     void Move(const layout::Rect&) override { throw std::logic_error("a menu entry has no place"); }
 
-private:
+  private:
     Gtk::MenuItem& item_;
 };
 
@@ -85,10 +85,11 @@ Form1::Form1() {
     set_default_size(kClientWidth, kClientHeight + menubar_natural);
 
     panel_.signal_resized().connect(ui::Guarded(this, [this] { Form_Resize(); }));
-    WebBrowser1.DocumentComplete().connect(ui::Guarded(
-        this, [this](const std::string& url) { WebBrowser1_DocumentComplete(url); }));
+    WebBrowser1.DocumentComplete().connect(
+        ui::Guarded(this, [this](const std::string& url) { WebBrowser1_DocumentComplete(url); }));
     WebBrowser1.NavigateError().connect(ui::Guarded(
-        this, [this](const std::string& url, int status) { WebBrowser1_NavigateError(url, status); }));
+        this,
+        [this](const std::string& url, int status) { WebBrowser1_NavigateError(url, status); }));
     WebBrowser1.WebProcessTerminated().connect(
         ui::Guarded(this, [this] { WebBrowser1_WebProcessTerminated(); }));
     WebBrowser1.EnterFullscreen().connect(
@@ -113,7 +114,8 @@ void Form1::BuildMenus() {
                         void (Form1::*handler)()) {
         item.set_name(name);
         if (handler != nullptr) {
-            item.signal_activate().connect(ui::Guarded(this, [this, handler] { (this->*handler)(); }));
+            item.signal_activate().connect(
+                ui::Guarded(this, [this, handler] { (this->*handler)(); }));
         }
         menu.append(item);
         item.show();
@@ -189,9 +191,10 @@ std::vector<std::unique_ptr<layout::Control>> Form1::LayoutControls() {
     for (Gtk::Widget* w : FormControls()) {
         all.push_back(std::make_unique<PanelControl>(panel_, *w));
     }
-    for (Gtk::MenuItem* m : {&op, &sh, &cl, &tcp, &update, &quit, &skin, &wa, &mp, &gr, &mac, &st,
-                             &bl, &rad, &windo, static_cast<Gtk::MenuItem*>(&tp), &max, &min, &help,
-                             &read, &qu, &ab}) {
+    for (Gtk::MenuItem* m :
+         {&op,  &sh,  &cl,   &tcp,  &update, &quit, &skin,  &wa,
+          &mp,  &gr,  &mac,  &st,   &bl,     &rad,  &windo, static_cast<Gtk::MenuItem*>(&tp),
+          &max, &min, &help, &read, &qu,     &ab}) {
         all.push_back(std::make_unique<MenuControl>(*m));
     }
     return all;
@@ -268,6 +271,14 @@ std::optional<ino_t> FileId(const std::string& path) {
     return st.st_ino;
 }
 
+// A version that is no UTF-8 text is no version: a text field cannot hold
+// it, and nothing could be offered on its strength.
+std::string TextOrNothing(std::string bytes) {
+    return g_utf8_validate(bytes.data(), static_cast<gssize>(bytes.size()), nullptr)
+               ? bytes
+               : std::string();
+}
+
 }  // namespace
 
 void Form1::VersionCheck() {
@@ -283,8 +294,8 @@ void Form1::VersionCheck() {
     const std::string installed = ProgramFolder() + "/update.ini";
     const std::string service = fetched + "/up.ini";
     const auto read_id = FileId(service);
-    Text1.set_text(ini::ReadIniValue(installed, "ver", "version", ""));
-    Text2.set_text(ini::ReadIniValue(service, "ver", "version", ""));
+    Text1.set_text(TextOrNothing(ini::ReadIniValue(installed, "ver", "version", "")));
+    Text2.set_text(TextOrNothing(ini::ReadIniValue(service, "ver", "version", "")));
     // Every check deletes the file it compared; deleting it now rather than
     // after the question keeps a file the running transfer saves meanwhile.
     // A transfer that replaced the file since then leaves its file for the next start.
@@ -556,8 +567,8 @@ void Form1::WebBrowser1_DocumentComplete(const std::string&) {
     dom_contextmenu_.disconnect();
     M_Dom = WebBrowser1.Document();
     if (M_Dom) {
-        dom_contextmenu_ = M_Dom->oncontextmenu().connect(
-            sigc::mem_fun(*this, &Form1::M_Dom_oncontextmenu));
+        dom_contextmenu_ =
+            M_Dom->oncontextmenu().connect(sigc::mem_fun(*this, &Form1::M_Dom_oncontextmenu));
     }
 }
 

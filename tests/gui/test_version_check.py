@@ -100,13 +100,15 @@ class VersionCheck(pt.GuiTest):
                 pt.main_window(self.pid)
                 self.assertEqual(pt.dialogs(self.app), [])
                 self.p.close()
-        for garbage in (b"\x00\xff\xfe binary", b"[ver]\nversion"):
+        for garbage in (b"\x00\xff\xfe binary", b"[ver]\nversion", b"[ver]\nversion=9.\xff\n"):
             with self.subTest(garbage=garbage):
                 with open(self.service, "wb") as f:
                     f.write(garbage)
                 self.open()
                 pt.main_window(self.pid)
                 self.assertEqual(pt.dialogs(self.app), [])
+                # Bytes that are no text never reach a text field.
+                self.assertNotIn("utf8", self.p.output())
                 self.p.close()
 
     def test_first_start_without_up_ini_asks_nothing_and_fetches_it(self):

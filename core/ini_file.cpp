@@ -1,7 +1,5 @@
 #include "core/ini_file.h"
 
-#include "core/text.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "core/program_folder.h"
+#include "core/text.h"
 
 namespace pelko::ini {
 namespace {
@@ -144,7 +143,7 @@ std::string ErrnoText(const std::string& what, const std::string& path, int err)
 }
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd = -1) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) ::close(fd_);
@@ -159,7 +158,7 @@ public:
         return fd >= 0 ? ::close(fd) : 0;
     }
 
-private:
+  private:
     int fd_;
 };
 
@@ -238,10 +237,23 @@ std::string_view LineEnding(std::string_view text) {
     return "\n";
 }
 
+// A value the reader would change, by taking off its blanks or a pair of
+// quotes around it, is stored inside one more pair of double quotes, which
+// the reader takes off again.
+std::string StoredValue(std::string_view value) {
+    const bool blank_edge = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
+    const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                        value.back() == value.front();
+    if (!blank_edge && !quoted) return std::string(value);
+    return "\"" + std::string(value) + "\"";
+}
+
 // The file's new content with the key set; every byte outside the changed or
 // added line is copied unchanged.
 std::string Edit(const std::string& old, std::string_view section, std::string_view key,
-                 std::string_view value) {
+                 std::string_view raw_value) {
+    const std::string stored = StoredValue(raw_value);
+    const std::string_view value = stored;
     const std::size_t start = ContentStart(old);
     const std::vector<Line> lines = SplitLines(old, start);
     const Location at = Find(lines, section, key);
@@ -267,7 +279,9 @@ std::string Edit(const std::string& old, std::string_view section, std::string_v
     }
     if (at.section) {
         const Line& after = lines[at.last_entry];
-        if (after.end > after.content_end) {
+        // A CR alone at the very end is no line ending: a line put behind it
+        // would be read as part of it.
+        if (after.end > after.content_end && old[after.end - 1] == '\n') {
             out.insert(after.end, key_line + std::string(eol));
         } else {
             // The last line of a file without a final line ending: the new

@@ -5,6 +5,7 @@
 // the main loop keeps an in-process server running.
 
 #include <arpa/inet.h>
+#include <gio/gio.h>
 #include <glib.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace pelko::service::testing {
 
@@ -96,5 +98,66 @@ inline Reply Exchange(
     std::sscanf(reply.head.c_str(), "http/1.%*d %u", &reply.status);
     return reply;
 }
+
+#ifdef PELKO_SERVICE_BINARY
+// One run of the program, with its output in pipes; it ends with the test
+// whatever happens in it.
+struct Service {
+    // A test that sends many requests silences the log, which would fill
+    // an unread pipe and stall the server.
+    explicit Service(std::vector<const char*> args,
+                     GSubprocessFlags log = G_SUBPROCESS_FLAGS_STDERR_PIPE) {
+        args.insert(args.begin(), PELKO_SERVICE_BINARY);
+        args.push_back(nullptr);
+        process = g_subprocess_newv(
+            args.data(), static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE | log),
+            nullptr);
+    }
+    ~Service() {
+        if (!process) return;
+        g_subprocess_force_exit(process);
+        g_subprocess_wait(process, nullptr, nullptr);
+        g_object_unref(process);
+    }
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    // The first line on standard output, "" when none came in time.
+    std::string FirstLine() {
+        std::string line;
+        GInputStream* out = g_subprocess_get_stdout_pipe(process);
+        char c;
+        const bool finished = RunBeside(
+            [&] {
+                while (g_input_stream_read(out, &c, 1, nullptr, nullptr) == 1 && c != '\n')
+                    line += c;
+            },
+            [this] { g_subprocess_force_exit(process); });
+        return finished ? line : std::string();
+    }
+
+    // Reads the output to its end and the exit status; -1 when the program
+    // did not end by itself in time.
+    int Finish() {
+        gchar* out = nullptr;
+        gchar* err = nullptr;
+        const bool finished = RunBeside(
+            [&] { g_subprocess_communicate_utf8(process, nullptr, nullptr, &out, &err, nullptr); },
+            [this] { g_subprocess_force_exit(process); });
+        stdout_text = out ? out : "";
+        stderr_text = err ? err : "";
+        g_free(out);
+        g_free(err);
+        return finished && g_subprocess_get_if_exited(process)
+                   ? g_subprocess_get_exit_status(process)
+                   : -1;
+    }
+
+    GSubprocess* process = nullptr;
+    std::string stdout_text;
+    std::string stderr_text;
+};
+
+#endif
 
 }  // namespace pelko::service::testing

@@ -62,6 +62,23 @@ class Input {
     std::string_view rest_;
 };
 
+// A default no file can give: it tells an absent value from any value.
+inline constexpr std::string_view kAbsent = "\x01\x02 absent";
+
+// The profile rules' blanks and letter case, for stating them from outside.
+inline std::string_view TrimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+inline std::string AsciiUpper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return out;
+}
+
 // A folder of this process's own, made once and removed at exit. On a
 // memory file system where there is one, since the readers sync what they
 // write.

@@ -7,26 +7,13 @@
 #include "core/ini_file.h"
 #include "fuzz_support.h"
 
-namespace {
-
-std::string Upper(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    }
-    return out;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace pelko;
     fuzz::Input input(data, size);
     const std::string section(input.Text());
     const std::string key(input.Text());
     const std::string file(input.Rest());
-    // A default no file can produce: it tells "absent" from any value.
-    const std::string absent("\x01\x02 absent");
+    const std::string absent(fuzz::kAbsent);
 
     const std::string value =
         ini::ReadIniValue(fuzz::PutFile("read.ini", file), section, key, absent);
@@ -38,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const std::string path = fuzz::ScratchDir::Path() + "/read.ini";
-    PELKO_FUZZ_CHECK(ini::ReadIniValue(path, " " + Upper(section) + "\t", Upper(key), absent) ==
-                     value);
+    PELKO_FUZZ_CHECK(ini::ReadIniValue(path, " " + fuzz::AsciiUpper(section) + "\t",
+                                       fuzz::AsciiUpper(key), absent) == value);
 
     if (file.compare(0, 3, "\xEF\xBB\xBF") != 0) {
         fuzz::PutFile("bom.ini", "\xEF\xBB\xBF" + file);

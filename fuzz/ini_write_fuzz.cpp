@@ -8,16 +8,6 @@
 #include "core/text.h"
 #include "fuzz_support.h"
 
-namespace {
-
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace pelko;
     fuzz::Input input(data, size);
@@ -26,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string value(input.Text());
     const std::string other_key(input.Text());
     const std::string old(input.Rest());
-    const std::string absent("\x01\x02 absent");
+    const std::string absent(fuzz::kAbsent);
 
     const std::string path = fuzz::PutFile("write.ini", old);
     const std::string other_before = ini::ReadIniValue(path, section, other_key, absent);
@@ -38,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     PELKO_FUZZ_CHECK(ini::ReadIniValue(path, section, key, absent) == value);
-    if (!text::EqualsIgnoringAsciiCase(Trim(other_key), Trim(key))) {
+    if (!text::EqualsIgnoringAsciiCase(fuzz::TrimBlanks(other_key), fuzz::TrimBlanks(key))) {
         PELKO_FUZZ_CHECK(ini::ReadIniValue(path, section, other_key, absent) == other_before);
     }
     const std::string written = fuzz::ReadFile(path);

@@ -22,20 +22,13 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using namespace pelko::service::testing;
-
-constexpr char kSecret[] = "TOP-SECRET-OUTSIDE-THE-ROOT";
 
 class AbuseTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fs::create_directories(dir_.path() / "www/tv");
-        fs::create_directory(dir_.path() / "outside");
-        dir_.Put("outside/secret.txt", kSecret);
-        dir_.Put("www/digits.txt", "0123456789");
+        www_ = PutWebRootBesideSecret(dir_);
         dir_.Put("www/tv/app.html", "<html>TV</html>");
-        www_ = dir_.PathOf("www");
         service_ = std::make_unique<Service>(
             std::vector<const char*>{"--root", www_.c_str(), "--port", "0"},
             G_SUBPROCESS_FLAGS_STDERR_SILENCE);

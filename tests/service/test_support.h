@@ -7,16 +7,21 @@
 #include <arpa/inet.h>
 #include <gio/gio.h>
 #include <glib.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "tests/support/temp_dir.h"
 
 namespace pelko::service::testing {
 
@@ -53,6 +58,19 @@ inline bool RunBeside(const std::function<void()>& work, const std::function<voi
     if (!state.timed_out) g_source_remove(timer);
     g_main_loop_unref(state.loop);
     return !state.timed_out;
+}
+
+// What no request may ever get back: the text of a file beside the web root.
+inline constexpr char kSecret[] = "TOP-SECRET-OUTSIDE-THE-ROOT";
+
+// Makes dir/www with a ten-byte file and a tv/ folder, beside dir/outside
+// with the secret; returns the web root.
+inline std::string PutWebRootBesideSecret(const pelko::test::TempDir& dir) {
+    std::filesystem::create_directories(dir.path() / "www/tv");
+    std::filesystem::create_directory(dir.path() / "outside");
+    dir.Put("outside/secret.txt", kSecret);
+    dir.Put("www/digits.txt", "0123456789");
+    return dir.PathOf("www");
 }
 
 struct Reply {
@@ -109,9 +127,13 @@ struct Service {
                      GSubprocessFlags log = G_SUBPROCESS_FLAGS_STDERR_PIPE) {
         args.insert(args.begin(), PELKO_SERVICE_BINARY);
         args.push_back(nullptr);
-        process = g_subprocess_newv(
-            args.data(), static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE | log),
-            nullptr);
+        GSubprocessLauncher* launcher = g_subprocess_launcher_new(
+            static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE | log));
+        // Killed with the test even when the test itself is killed.
+        g_subprocess_launcher_set_child_setup(
+            launcher, [](gpointer) { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }, nullptr, nullptr);
+        process = g_subprocess_launcher_spawnv(launcher, args.data(), nullptr);
+        g_object_unref(launcher);
     }
     ~Service() {
         if (!process) return;

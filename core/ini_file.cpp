@@ -269,8 +269,10 @@ std::string Edit(const std::string& old, std::string_view section, std::string_v
         while (from < line.content_end && IsBlank(old[from])) ++from;
         std::size_t to = line.content_end;
         while (to > from && IsBlank(old[to - 1])) --to;
-        if (from == to) {
-            // An empty value: blanks after "=" alone are no spacing worth keeping.
+        if (from == to || value.empty()) {
+            // An empty value, old or new: blanks after "=" alone are no spacing
+            // worth keeping, and keeping them would make the next write of the
+            // same empty value change the file again.
             from = line.equals + 1;
             to = line.content_end;
         }

@@ -188,3 +188,14 @@ TEST_F(IniFileTest, ValuesTheReaderWouldChangeReadBackAsWritten) {
     EXPECT_TRUE(WriteIniValue(path, "ver", "version", "1.3"));
     EXPECT_EQ(Bytes(path), "[ver]\nversion=1.3\n");
 }
+
+// Emptying a value kept the blanks that followed the old one, and the next
+// write of the same empty value took them away: two writes, two files.
+TEST_F(IniFileTest, WritingAnEmptyValueTwiceChangesNothingTheSecondTime) {
+    const std::string path = dir_.Put("update.ini", "[ver]\nversion = 1.3  \n");
+    ASSERT_TRUE(WriteIniValue(path, "ver", "version", ""));
+    const std::string once = Bytes(path);
+    EXPECT_EQ(once, "[ver]\nversion =\n");
+    ASSERT_TRUE(WriteIniValue(path, "ver", "version", ""));
+    EXPECT_EQ(Bytes(path), once);
+}

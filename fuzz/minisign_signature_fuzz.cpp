@@ -99,11 +99,11 @@ void CheckMadeHere(pelko::fuzz::Input& input, const FileHash& hash) {
     if (after.verdict == Verdict::Good) {
         PELKO_FUZZ_CHECK(after.trusted_comment == trusted);
         // Where nothing is signed: the untrusted comment, or the final line
-        // ending, which may become a lone CR (a line ends at LF, and a CR
-        // before the end of a line is dropped).
+        // ending (a lone CR is dropped like the CR of CR LF, and a blank line
+        // may follow the last one).
         const std::size_t first_line_end = file.find('\n');
         const bool in_untrusted = at >= 19 && at < first_line_end && changed[at] != '\n';
-        const bool final_end = at == file.size() - 1 && changed[at] == '\r';
+        const bool final_end = at >= file.size() - eol.size();
         PELKO_FUZZ_CHECK(in_untrusted || final_end);
     }
 }

@@ -27,9 +27,14 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELKO_SANITIZE=addr
 # LeakSanitizer at exit; the reviewed ones are listed in lsan.supp. A leak
 # with a frame of ours stays a failure.
 supp=$PWD/tests/sanitizer/lsan.supp
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1:strict_string_checks=1:detect_invalid_pointer_pairs=0:check_initialization_order=1
+# The GUI tests keep the programs' output to themselves, so every report
+# also goes to a file of its own in build-asan/sanitizer-reports/.
+reports=$PWD/build-asan/sanitizer-reports
+rm -rf "$reports"
+mkdir -p "$reports"
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1:strict_string_checks=1:check_initialization_order=1:fast_unwind_on_malloc=0:malloc_context_size=40:log_path=$reports/asan
 export LSAN_OPTIONS=suppressions=$supp:print_suppressions=0
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1:log_path=$reports/ubsan
 # GLib's slice allocator hides blocks from ASan; plain malloc lets it see them.
 export G_SLICE=always-malloc
 
@@ -43,4 +48,10 @@ if [ "$quick" = 1 ]; then
 fi
 cmake --build build-asan -j"$(nproc)"
 [ $# -eq 0 ] && set -- -L gui
-exec ctest --test-dir build-asan --output-on-failure "$@"
+status=0
+ctest --test-dir build-asan --output-on-failure "$@" || status=$?
+if compgen -G "$reports/*" >/dev/null; then
+  echo "test-sanitized.sh: sanitizer reports in $reports:" >&2
+  grep -h -E '^SUMMARY|runtime error' "$reports"/* | sort | uniq -c >&2 || true
+fi
+exit "$status"

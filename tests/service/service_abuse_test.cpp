@@ -234,8 +234,12 @@ TEST_F(AbuseTest, FloodOfHalfOpenConnectionsAndHugeHeaders) {
         "%ld KiB after; slowest good request %lld ms (%s)\n",
         flood, rss_before, first, second, after, static_cast<long long>(ms), slowest_when);
     EXPECT_LT(ms, 1000);
+#ifndef __SANITIZE_ADDRESS__
+    // Under AddressSanitizer freed memory waits in its quarantine, so the
+    // resident size says nothing about the server's own.
     EXPECT_LT(first - rss_before, 32 * 1024);
     EXPECT_LT(second - first, 8 * 1024);
+#endif
 }
 
 }  // namespace

@@ -218,10 +218,23 @@ std::string_view LineEnding(std::string_view text) {
     return "\n";
 }
 
+// A value the reader would change, by taking off its blanks or a pair of
+// quotes around it, is stored inside one more pair of double quotes, which
+// the reader takes off again.
+std::string StoredValue(std::string_view value) {
+    const bool blank_edge = !value.empty() && (IsBlank(value.front()) || IsBlank(value.back()));
+    const bool quoted = value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+                        value.back() == value.front();
+    if (!blank_edge && !quoted) return std::string(value);
+    return "\"" + std::string(value) + "\"";
+}
+
 // The file's new content with the key set; every byte outside the changed or
 // added line is copied unchanged.
 std::string Edit(const std::string& old, std::string_view section, std::string_view key,
-                 std::string_view value) {
+                 std::string_view raw_value) {
+    const std::string stored = StoredValue(raw_value);
+    const std::string_view value = stored;
     const std::size_t start = ContentStart(old);
     const std::vector<Line> lines = SplitLines(old, start);
     const Location at = Find(lines, section, key);
@@ -237,8 +250,10 @@ std::string Edit(const std::string& old, std::string_view section, std::string_v
         while (from < line.content_end && IsBlank(old[from])) ++from;
         std::size_t to = line.content_end;
         while (to > from && IsBlank(old[to - 1])) --to;
-        if (from == to) {
-            // An empty value: blanks after "=" alone are no spacing worth keeping.
+        if (from == to || value.empty()) {
+            // An empty value, old or new: blanks after "=" alone are no spacing
+            // worth keeping, and keeping them would make the next write of the
+            // same empty value change the file again.
             from = line.equals + 1;
             to = line.content_end;
         }
@@ -247,7 +262,9 @@ std::string Edit(const std::string& old, std::string_view section, std::string_v
     }
     if (at.section) {
         const Line& after = lines[at.last_entry];
-        if (after.end > after.content_end) {
+        // A CR alone at the very end is no line ending: a line put behind it
+        // would be read as part of it.
+        if (after.end > after.content_end && old[after.end - 1] == '\n') {
             out.insert(after.end, key_line + std::string(eol));
         } else {
             // The last line of a file without a final line ending: the new

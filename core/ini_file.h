@@ -40,7 +40,9 @@ std::string ReadIniValue(const std::string& path, std::string_view section, std:
                          std::string_view default_value);
 
 // Sets `key` in `section` of the file at `path` to `value`, creating the
-// file, the section or the key when missing. Every other byte of the file
+// file, the section or the key when missing. A value with blanks at either
+// end, or wrapped in a pair of quotes, is written inside double quotes, so
+// that it reads back as it was given. Every other byte of the file
 // stays as it was; a new line takes the file's line ending (CRLF when its
 // first line ends so, otherwise LF), and a file without a final line ending
 // still has none afterwards.

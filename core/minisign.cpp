@@ -21,6 +21,15 @@ bool Ready() { return sodium_init() >= 0; }
 // it belongs, nothing before or after.
 bool DecodeExactly(std::string_view text, unsigned char* out, std::size_t size) {
     if (text.empty() || text.size() > kMaxLineBytes) return false;
+    // libsodium's decoder takes some bytes outside the alphabet for letters
+    // of it, which would give one signature or key many spellings; only the
+    // alphabet itself and the padding at the end are let through to it.
+    const auto padding = text.find_last_not_of('=') + 1;
+    const bool alphabet = std::all_of(text.begin(), text.begin() + padding, [](char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '+' || c == '/';
+    });
+    if (!alphabet) return false;
     std::size_t decoded = 0;
     const char* end = nullptr;
     if (sodium_base642bin(out, size, text.data(), text.size(), nullptr, &decoded, &end,

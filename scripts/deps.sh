@@ -7,6 +7,7 @@ build_pkgs=(
   cmake g++ pkg-config make
   libgtkmm-3.0-dev libwebkit2gtk-4.1-dev libsoup-3.0-dev libsqlite3-dev libgtest-dev
   libsodium-dev minisign
+  clang
   gstreamer1.0-tools ffmpeg
   fonts-wqy-microhei
 )

@@ -1,10 +1,23 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the unit tests and
-# the programs in desktop sessions of their own. Extra arguments go to ctest
-# (for example -LE gui for the quick ones only).
+# the programs in desktop sessions of their own, then the quick tests under
+# the sanitizers and a short run of the fuzz targets (PELKO_SKIP_SANITIZE=1
+# and PELKO_SKIP_FUZZ=1 leave those out). Extra arguments go to the first
+# ctest (for example -LE gui for the quick ones only).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELKO_TEST_HOOKS=ON >/dev/null
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure "$@"
+
+# The quick tests once more, built with AddressSanitizer and UBSan in
+# build-asan/ (scripts/test-sanitized.sh runs the GUI tests there too).
+if [ "${PELKO_SKIP_SANITIZE:-0}" != 1 ]; then
+  bash scripts/test-sanitized.sh --quick
+fi
+# A short run of every fuzz target on its seeds (scripts/fuzz.sh runs them
+# longer): PELKO_FUZZ_SECONDS each, two at a time.
+if [ "${PELKO_SKIP_FUZZ:-0}" != 1 ]; then
+  bash scripts/fuzz.sh "${PELKO_FUZZ_SECONDS:-5}"
+fi

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,9 @@ namespace {
 
 constexpr char kStatsKey[] = "pelko-request-stats";
 constexpr std::size_t kMaxLoggedTarget = 512;
+// Connections the kernel may hold for us before we accept them (it caps
+// this at net.core.somaxconn).
+constexpr int kListenBacklog = 4096;
 
 // What the log line needs to know about a request beyond the message itself.
 struct RequestStats {
@@ -32,6 +36,10 @@ void SendStatus(SoupServerMessage* msg, guint status) {
     const std::string text = std::to_string(status) + " " + (phrase ? phrase : "") + "\n";
     soup_server_message_set_response(msg, "text/plain; charset=utf-8", SOUP_MEMORY_COPY,
                                      text.data(), text.size());
+}
+
+bool IsDecimal(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 guint StatusFor(PathVerdict verdict) {
@@ -77,8 +85,72 @@ StaticServer::StaticServer(const std::string& root, LogSink log)
 }
 
 StaticServer::~StaticServer() {
+    if (listener_) {
+        g_signal_handlers_disconnect_by_data(listener_.get(), this);
+        g_socket_service_stop(listener_.get());
+        g_socket_listener_close(G_SOCKET_LISTENER(listener_.get()));
+    }
+    for (const Connection& c : connections_) {
+        g_object_weak_unref(G_OBJECT(c.stream), &StaticServer::OnConnectionGone, this);
+    }
     g_signal_handlers_disconnect_by_data(server_.get(), this);
     soup_server_disconnect(server_.get());
+}
+
+gboolean StaticServer::OnIncoming(GSocketService*, GSocketConnection* stream, GObject*,
+                                  gpointer self) {
+    auto* server = static_cast<StaticServer*>(self);
+    GSocket* socket = g_socket_connection_get_socket(stream);
+    if (!server->MakeRoom()) {
+        g_socket_close(socket, nullptr);
+        return TRUE;
+    }
+    GObjectPtr<GSocketAddress> local(g_socket_get_local_address(socket, nullptr));
+    GObjectPtr<GSocketAddress> remote(g_socket_get_remote_address(socket, nullptr));
+    if (!local || !remote ||
+        !soup_server_accept_iostream(server->server_.get(), G_IO_STREAM(stream), local.get(),
+                                     remote.get(), nullptr)) {
+        g_socket_close(socket, nullptr);
+        return TRUE;
+    }
+    const auto port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(remote.get()));
+    server->connections_.push_back({stream, port});
+    g_object_weak_ref(G_OBJECT(stream), &StaticServer::OnConnectionGone, self);
+    return TRUE;
+}
+
+void StaticServer::OnConnectionGone(gpointer self, GObject* stream) {
+    auto& connections = static_cast<StaticServer*>(self)->connections_;
+    connections.remove_if([stream](const Connection& c) { return G_OBJECT(c.stream) == stream; });
+}
+
+bool StaticServer::MakeRoom() {
+    if (connections_.size() < kMaxConnections) return true;
+    const auto idle = std::find_if(connections_.begin(), connections_.end(),
+                                   [](const Connection& c) { return !c.answering; });
+    if (idle == connections_.end()) return false;
+    // libsoup reads the end of the stream and lets the connection go.
+    g_socket_shutdown(g_socket_connection_get_socket(idle->stream), TRUE, TRUE, nullptr);
+    g_object_weak_unref(G_OBJECT(idle->stream), &StaticServer::OnConnectionGone, this);
+    connections_.erase(idle);
+    return true;
+}
+
+StaticServer::Connection* StaticServer::ConnectionOf(SoupServerMessage* msg) {
+    GSocketAddress* remote = soup_server_message_get_remote_address(msg);
+    if (!remote || !G_IS_INET_SOCKET_ADDRESS(remote)) return nullptr;
+    const auto port = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(remote));
+    for (Connection& c : connections_) {
+        if (c.remote_port == port) return &c;
+    }
+    return nullptr;
+}
+
+void StaticServer::OnGotHeaders(SoupServerMessage* msg, gpointer self) {
+    // Nothing we serve takes a request body; a client that sends one anyway
+    // must not make the server keep it in memory.
+    soup_message_body_set_accumulate(soup_server_message_get_request_body(msg), FALSE);
+    if (Connection* c = static_cast<StaticServer*>(self)->ConnectionOf(msg)) c->answering = true;
 }
 
 void StaticServer::Listen(const std::string& address, std::uint16_t port) {
@@ -97,18 +169,35 @@ void StaticServer::Listen(const std::string& address, std::uint16_t port) {
 
     GObjectPtr<GSocketAddress> socket_address(g_inet_socket_address_new(inet.get(), port));
     GError* error = nullptr;
-    if (!soup_server_listen(server_.get(), socket_address.get(),
-                            static_cast<SoupServerListenOptions>(0), &error)) {
+    const auto fail = [&error] {
         const bool in_use = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_ADDRESS_IN_USE);
         const std::string message = error->message;
         g_error_free(error);
         throw ListenError(in_use ? ListenError::Reason::kAddressInUse : ListenError::Reason::kOther,
                           message);
+    };
+    // The socket is made here rather than by libsoup, whose listener keeps
+    // GLib's backlog of 10: a page that opens a burst of connections (or
+    // anyone else) would overflow it, and every connection past it waits for
+    // the client's SYN to be sent again, a second and more.
+    GObjectPtr<GSocket> socket(g_socket_new(g_inet_address_get_family(inet.get()),
+                                            G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, &error));
+    if (!socket) fail();
+    g_socket_set_listen_backlog(socket.get(), kListenBacklog);
+    // The connections are accepted here too, so that their number is ours
+    // to limit (kMaxConnections), and handed to libsoup one by one.
+    listener_ = AdoptGObject(g_socket_service_new());
+    if (!g_socket_bind(socket.get(), socket_address.get(), TRUE, &error) ||
+        !g_socket_listen(socket.get(), &error) ||
+        !g_socket_listener_add_socket(G_SOCKET_LISTENER(listener_.get()), socket.get(), nullptr,
+                                      &error)) {
+        fail();
     }
+    g_signal_connect(listener_.get(), "incoming", G_CALLBACK(&StaticServer::OnIncoming), this);
 
-    GSList* uris = soup_server_get_uris(server_.get());
-    if (uris) port_ = static_cast<std::uint16_t>(g_uri_get_port(static_cast<GUri*>(uris->data)));
-    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+    GObjectPtr<GSocketAddress> bound(g_socket_get_local_address(socket.get(), &error));
+    if (!bound) fail();
+    port_ = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound.get()));
     gchar* text = g_inet_address_to_string(inet.get());
     host_ = text;
     g_free(text);
@@ -152,7 +241,7 @@ void StaticServer::OnRequest(SoupServer*, SoupServerMessage* msg, const char* pa
     static_cast<StaticServer*>(self)->Respond(msg, path ? path : "");
 }
 
-void StaticServer::OnRequestStarted(SoupServer*, SoupServerMessage* msg, gpointer) {
+void StaticServer::OnRequestStarted(SoupServer*, SoupServerMessage* msg, gpointer self) {
     auto* stats = new RequestStats;
     g_object_set_data_full(G_OBJECT(msg), kStatsKey, stats,
                            [](gpointer p) { delete static_cast<RequestStats*>(p); });
@@ -161,17 +250,13 @@ void StaticServer::OnRequestStarted(SoupServer*, SoupServerMessage* msg, gpointe
                          static_cast<RequestStats*>(data)->body_bytes += size;
                      }),
                      stats);
-    // Nothing we serve takes a request body; a client that sends one anyway
-    // must not make the server keep it in memory.
-    g_signal_connect(msg, "got-headers", G_CALLBACK(+[](SoupServerMessage* m, gpointer) {
-                         soup_message_body_set_accumulate(soup_server_message_get_request_body(m),
-                                                          FALSE);
-                     }),
-                     nullptr);
+    g_signal_connect(msg, "got-headers", G_CALLBACK(&StaticServer::OnGotHeaders), self);
 }
 
 void StaticServer::OnRequestEnded(SoupServer*, SoupServerMessage* msg, gpointer self) {
-    static_cast<StaticServer*>(self)->LogRequest(msg);
+    auto* server = static_cast<StaticServer*>(self);
+    if (Connection* c = server->ConnectionOf(msg)) c->answering = false;
+    server->LogRequest(msg);
 }
 
 void StaticServer::LogRequest(SoupServerMessage* msg) {
@@ -193,6 +278,17 @@ void StaticServer::Respond(SoupServerMessage* msg, std::string_view path) {
     // The pages and the program file change whenever the developer
     // rebuilds; a browser must ask again every time.
     soup_message_headers_replace(headers, "Cache-Control", "no-cache");
+
+    // libsoup reads a Content-Length that is no number as no body at all;
+    // a proxy in front of us might read it otherwise and take the bytes
+    // after it for another request, so such a request gets no answer but 400.
+    const char* length = soup_message_headers_get_one(soup_server_message_get_request_headers(msg),
+                                                      "Content-Length");
+    if (length && !IsDecimal(length)) {
+        soup_message_headers_replace(headers, "Connection", "close");
+        SendStatus(msg, SOUP_STATUS_BAD_REQUEST);
+        return;
+    }
 
     // Methods are interned strings in libsoup, so pointers compare.
     const char* method = soup_server_message_get_method(msg);

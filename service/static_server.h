@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <list>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -60,7 +61,28 @@ class StaticServer {
     // always one readable line.
     static std::string PrintableTarget(std::string_view target);
 
+    // Connections held open at once. A client past it takes the place of
+    // the oldest connection that is not being answered (one that sent no
+    // request yet, or waits between requests), so that connections that never
+    // send a request can neither fill the server's memory nor slow its loop,
+    // whose every turn goes over all of them.
+    static constexpr std::size_t kMaxConnections = 512;
+
   private:
+    struct Connection {
+        GSocketConnection* stream;  // not owned: libsoup holds it; it leaves the list as it goes
+        std::uint16_t remote_port;
+        bool answering = false;  // a request head came and its answer is not done
+    };
+
+    static gboolean OnIncoming(GSocketService* service, GSocketConnection* stream, GObject* source,
+                               gpointer self);
+    static void OnConnectionGone(gpointer self, GObject* stream);
+    static void OnGotHeaders(SoupServerMessage* msg, gpointer self);
+    // False when every connection is being answered and none can give way.
+    bool MakeRoom();
+    Connection* ConnectionOf(SoupServerMessage* msg);
+
     static void OnRequest(SoupServer* server, SoupServerMessage* msg, const char* path,
                           GHashTable* query, gpointer self);
     static void OnRequestStarted(SoupServer* server, SoupServerMessage* msg, gpointer self);
@@ -74,6 +96,8 @@ class StaticServer {
     std::string root_;
     LogSink log_;
     GObjectPtr<SoupServer> server_;
+    GObjectPtr<GSocketService> listener_;
+    std::list<Connection> connections_;
     std::string host_;
     std::uint16_t port_ = 0;
 };

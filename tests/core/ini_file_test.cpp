@@ -20,7 +20,7 @@ using namespace std::string_literals;
 namespace {
 
 class IniFileTest : public ::testing::Test {
-protected:
+  protected:
     static std::string Bytes(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), {}};
@@ -109,6 +109,9 @@ TEST_F(IniFileTest, WriteChangesOnlyTheKeyAndKeepsEveryOtherByte) {
         // A missing section goes at the end, in the file's line ending.
         {"[a]\nb=c\n", "[a]\nb=c\n[ver]\nversion=2.0\n"},
         {"[a]\r\nb=c", "[a]\r\nb=c\r\n[ver]\r\nversion=2.0"},
+        // A file that ends in a CR alone: the new line must not join the last one.
+        {"[ver]\r", "[ver]\r\nversion=2.0"},
+        {"[ver]\nother=1\r", "[ver]\nother=1\r\nversion=2.0"},
         {"", "[ver]\nversion=2.0\n"},
         {"\x00\xFF\n[ver]\nversion=1\n\x01\x02"s, "\x00\xFF\n[ver]\nversion=2.0\n\x01\x02"s},
     };
@@ -169,4 +172,30 @@ TEST_F(IniFileTest, FullDiskLeavesTheOldFileWholeAndNoTemporaryFile) {
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(Bytes(path), before);
     EXPECT_EQ(Entries(), 1);
+}
+
+// The reader takes blanks and one pair of quotes off a value. Written bare,
+// such a value came back changed: a version recorded as "'1.3'" read as
+// 1.3, which the service's "'1.3'" is newer than, so every start offered
+// the update that had just been installed.
+TEST_F(IniFileTest, ValuesTheReaderWouldChangeReadBackAsWritten) {
+    const std::string path = dir_.PathOf("update.ini");
+    for (const std::string value :
+         {"'1.3'", "\"1.3\"", " 1.3", "1.3\t", "\"", "'x", "\"\"", "a b"}) {
+        ASSERT_TRUE(WriteIniValue(path, "ver", "version", value)) << value;
+        EXPECT_EQ(ReadIniValue(path, "ver", "version", "absent"), value);
+    }
+    EXPECT_TRUE(WriteIniValue(path, "ver", "version", "1.3"));
+    EXPECT_EQ(Bytes(path), "[ver]\nversion=1.3\n");
+}
+
+// Emptying a value kept the blanks that followed the old one, and the next
+// write of the same empty value took them away: two writes, two files.
+TEST_F(IniFileTest, WritingAnEmptyValueTwiceChangesNothingTheSecondTime) {
+    const std::string path = dir_.Put("update.ini", "[ver]\nversion = 1.3  \n");
+    ASSERT_TRUE(WriteIniValue(path, "ver", "version", ""));
+    const std::string once = Bytes(path);
+    EXPECT_EQ(once, "[ver]\nversion =\n");
+    ASSERT_TRUE(WriteIniValue(path, "ver", "version", ""));
+    EXPECT_EQ(Bytes(path), once);
 }

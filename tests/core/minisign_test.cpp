@@ -202,3 +202,24 @@ TEST(Minisign, SignaturesOfTheMinisignTool) {
     EXPECT_EQ(Verify(Read(file + ".legacy"), HashOf(kProgram), *keys).verdict, Verdict::Legacy);
 }
 #endif
+
+// libsodium's decoder reads every byte over 0x7f as the letter "A", so a
+// key or signature could be spelt in many ways and still check good.
+TEST(Minisign, BytesOutsideTheBase64AlphabetAreRefused) {
+    KeyPair ours;
+    ours.id = {};  // base64 of zero bytes: a run of "A" to spell otherwise
+    const std::string printed = ours.Printed();
+    ASSERT_EQ(printed.substr(3, 4), "AAAA");
+    std::string respelt = printed;
+    respelt[4] = '\xC3';
+    EXPECT_TRUE(pelko::minisign::ParsePublicKey(printed));
+    EXPECT_FALSE(pelko::minisign::ParsePublicKey(respelt));
+
+    const std::string good = ours.SignatureFile(kProgram, kComment);
+    std::string line = LineOf(good, 1);
+    ASSERT_EQ(line.substr(3, 4), "AAAA");
+    line[5] = '\x80';
+    EXPECT_EQ(Verify(good, HashOf(kProgram), {ours.Public()}).verdict, Verdict::Good);
+    EXPECT_EQ(Verify(WithLine(good, 1, line), HashOf(kProgram), {ours.Public()}).verdict,
+              Verdict::Damaged);
+}

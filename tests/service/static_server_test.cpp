@@ -18,16 +18,11 @@ namespace fs = std::filesystem;
 using pelko::service::StaticServer;
 using namespace pelko::service::testing;
 
-constexpr char kSecret[] = "TOP-SECRET-OUTSIDE-THE-ROOT";
-
 // A web root beside a secret that must never be served, with a link to it.
 class ServerTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        fs::create_directories(dir_.path() / "www/tv");
-        fs::create_directory(dir_.path() / "outside");
-        dir_.Put("outside/secret.txt", kSecret);
-        dir_.Put("www/digits.txt", "0123456789");
+        PutWebRootBesideSecret(dir_);
         dir_.Put("www/tv/live.m3u8", "#EXTM3U\n");
         dir_.Put("www/tv/seg000.ts", "G-transport");
         dir_.Put("www/tv/ch.mp4", "0123456789");

@@ -5,16 +5,23 @@
 // the main loop keeps an in-process server running.
 
 #include <arpa/inet.h>
+#include <gio/gio.h>
 #include <glib.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
+
+#include "tests/support/temp_dir.h"
 
 namespace pelko::service::testing {
 
@@ -51,6 +58,19 @@ inline bool RunBeside(const std::function<void()>& work, const std::function<voi
     if (!state.timed_out) g_source_remove(timer);
     g_main_loop_unref(state.loop);
     return !state.timed_out;
+}
+
+// What no request may ever get back: the text of a file beside the web root.
+inline constexpr char kSecret[] = "TOP-SECRET-OUTSIDE-THE-ROOT";
+
+// Makes dir/www with a ten-byte file and a tv/ folder, beside dir/outside
+// with the secret; returns the web root.
+inline std::string PutWebRootBesideSecret(const pelko::test::TempDir& dir) {
+    std::filesystem::create_directories(dir.path() / "www/tv");
+    std::filesystem::create_directory(dir.path() / "outside");
+    dir.Put("outside/secret.txt", kSecret);
+    dir.Put("www/digits.txt", "0123456789");
+    return dir.PathOf("www");
 }
 
 struct Reply {
@@ -96,5 +116,70 @@ inline Reply Exchange(
     std::sscanf(reply.head.c_str(), "http/1.%*d %u", &reply.status);
     return reply;
 }
+
+#ifdef PELKO_SERVICE_BINARY
+// One run of the program, with its output in pipes; it ends with the test
+// whatever happens in it.
+struct Service {
+    // A test that sends many requests silences the log, which would fill
+    // an unread pipe and stall the server.
+    explicit Service(std::vector<const char*> args,
+                     GSubprocessFlags log = G_SUBPROCESS_FLAGS_STDERR_PIPE) {
+        args.insert(args.begin(), PELKO_SERVICE_BINARY);
+        args.push_back(nullptr);
+        GSubprocessLauncher* launcher = g_subprocess_launcher_new(
+            static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_PIPE | log));
+        // Killed with the test even when the test itself is killed.
+        g_subprocess_launcher_set_child_setup(
+            launcher, [](gpointer) { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }, nullptr, nullptr);
+        process = g_subprocess_launcher_spawnv(launcher, args.data(), nullptr);
+        g_object_unref(launcher);
+    }
+    ~Service() {
+        if (!process) return;
+        g_subprocess_force_exit(process);
+        g_subprocess_wait(process, nullptr, nullptr);
+        g_object_unref(process);
+    }
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    // The first line on standard output, "" when none came in time.
+    std::string FirstLine() {
+        std::string line;
+        GInputStream* out = g_subprocess_get_stdout_pipe(process);
+        char c;
+        const bool finished = RunBeside(
+            [&] {
+                while (g_input_stream_read(out, &c, 1, nullptr, nullptr) == 1 && c != '\n')
+                    line += c;
+            },
+            [this] { g_subprocess_force_exit(process); });
+        return finished ? line : std::string();
+    }
+
+    // Reads the output to its end and the exit status; -1 when the program
+    // did not end by itself in time.
+    int Finish() {
+        gchar* out = nullptr;
+        gchar* err = nullptr;
+        const bool finished = RunBeside(
+            [&] { g_subprocess_communicate_utf8(process, nullptr, nullptr, &out, &err, nullptr); },
+            [this] { g_subprocess_force_exit(process); });
+        stdout_text = out ? out : "";
+        stderr_text = err ? err : "";
+        g_free(out);
+        g_free(err);
+        return finished && g_subprocess_get_if_exited(process)
+                   ? g_subprocess_get_exit_status(process)
+                   : -1;
+    }
+
+    GSubprocess* process = nullptr;
+    std::string stdout_text;
+    std::string stderr_text;
+};
+
+#endif
 
 }  // namespace pelko::service::testing

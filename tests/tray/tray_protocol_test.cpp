@@ -158,9 +158,14 @@ class Watcher {
     std::string ItemText(const char* property) {
         GVariant* v = Item(property);
         if (v == nullptr) return "<none>";
-        std::string s = g_variant_is_of_type(v, G_VARIANT_TYPE_STRING)
-                            ? g_variant_get_string(v, nullptr)
-                            : g_variant_print(v, FALSE);
+        std::string s;
+        if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING)) {
+            s = g_variant_get_string(v, nullptr);
+        } else {
+            gchar* printed = g_variant_print(v, FALSE);
+            s = printed;
+            g_free(printed);
+        }
         g_variant_unref(v);
         return s;
     }
@@ -328,8 +333,11 @@ TEST_F(TrayProtocol, MenuIsOfferedAsItStandsAndRunsTheChosenEntry) {
     auto layout = [&] {
         GVariant* r = w.Call("/MenuBar", "com.canonical.dbusmenu", "GetLayout",
                              g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)));
-        std::string s = r ? g_variant_print(r, FALSE) : "<none>";
-        if (r != nullptr) g_variant_unref(r);
+        if (r == nullptr) return std::string("<none>");
+        gchar* printed = g_variant_print(r, FALSE);
+        std::string s = printed;
+        g_free(printed);
+        g_variant_unref(r);
         return s;
     };
     std::string tree = layout();

@@ -157,8 +157,11 @@ TEST_F(AbuseTest, AbsurdRangesAreRefusedOrIgnored) {
         SCOPED_TRACE(c.range.substr(0, 60));
         const Reply r = Get("/digits.txt", "Range: " + c.range + "\r\n");
         EXPECT_EQ(r.status, c.status);
-        if (c.status != 416) EXPECT_EQ(r.body, c.body);
-        if (c.status == 416) EXPECT_NE(r.head.find("content-range: bytes */10"), std::string::npos);
+        if (c.status != 416) {
+            EXPECT_EQ(r.body, c.body);
+        } else {
+            EXPECT_NE(r.head.find("content-range: bytes */10"), std::string::npos);
+        }
     }
 }
 

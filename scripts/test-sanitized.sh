@@ -42,7 +42,7 @@ if [ "$quick" = 1 ]; then
   # The quick tests' own programs: the service's program test needs the
   # service and its web root, which holds a copy of Pelko.
   cmake --build build-asan -j"$(nproc)" \
-    --target core_tests controls_tests about_tests service_tests
+    --target core_tests controls_tests about_tests service_tests handshake_tests
   # The install test packages the build; it checks no memory and stays out.
   exec ctest --test-dir build-asan --output-on-failure -LE 'gui|install' "$@"
 fi

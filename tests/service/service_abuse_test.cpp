@@ -236,8 +236,9 @@ TEST_F(AbuseTest, FloodOfHalfOpenConnectionsAndHugeHeaders) {
         "two floods of %d connections: RSS %ld KiB before, %ld and %ld KiB during, "
         "%ld KiB after; slowest good request %lld ms (%s)\n",
         flood, rss_before, first, second, after, static_cast<long long>(ms), slowest_when);
-    EXPECT_LT(ms, 1000);
 #ifndef __SANITIZE_ADDRESS__
+    // Instrumented code runs several times slower: the bound is for the service as shipped.
+    EXPECT_LT(ms, 1000);
     // Under AddressSanitizer freed memory waits in its quarantine, so the
     // resident size says nothing about the server's own.
     EXPECT_LT(first - rss_before, 32 * 1024);

@@ -9,11 +9,13 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "core/handshake_protocol.h"
+
 namespace pelko {
 
 namespace {
 
-constexpr const char* kVariable = "PELKO_HANDSHAKE_FD";
+constexpr const char* kVariable = handshake::kVariable;
 
 }  // namespace
 
@@ -52,7 +54,8 @@ void UpdateHandshake::PageRequested() {
 void UpdateHandshake::SayUpWhenReady() {
     if (fd_ < 0 || !shown_ || !requested_) return;
     // An updater that has gone meanwhile costs nothing: no SIGPIPE, no wait.
-    [[maybe_unused]] const auto sent = ::send(fd_, "up\n", 3, MSG_NOSIGNAL | MSG_DONTWAIT);
+    [[maybe_unused]] const auto sent =
+        ::send(fd_, handshake::kUp.data(), handshake::kUp.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     ::close(fd_);
     fd_ = -1;
 }

@@ -10,12 +10,14 @@
 #include <cstring>
 #include <utility>
 
+#include "core/handshake_protocol.h"
+
 namespace pelko::updater {
 
 namespace {
 
 // What a program says once it is up; anything else is not that.
-constexpr std::string_view kUp = "up\n";
+constexpr std::string_view kUp = handshake::kUp;
 
 }  // namespace
 

@@ -13,6 +13,8 @@
 #include <functional>
 #include <string>
 
+#include "core/handshake_protocol.h"
+
 namespace pelko::updater {
 
 class Handshake {
@@ -23,7 +25,7 @@ class Handshake {
     using Done = std::function<void(Outcome, std::string detail)>;
 
     static constexpr std::chrono::seconds kTimeout{30};
-    static constexpr const char* kVariable = "PELKO_HANDSHAKE_FD";
+    static constexpr const char* kVariable = handshake::kVariable;
     static constexpr int kChildFd = 3;
 
     Handshake() = default;

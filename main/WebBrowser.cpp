@@ -53,6 +53,45 @@ constexpr const char* kPlaybackWatcher = R"js(
 })();
 )js";
 
+// WebKit's media player now and then never finishes a seek made while a
+// stream is starting: an HLS player that skips the small gap before the
+// first frame (the usual case when the video starts a few frames after the
+// audio) leaves the element "seeking" forever at a position it has loaded.
+// Asking for the same position again gets it going. Only a seek that has
+// hung for a while on loaded data is repeated, at most three times, so a
+// page that seeks into what is still downloading is left to wait. Runs on
+// the media's own events: nothing is armed while nothing seeks.
+constexpr const char* kSeekRescue = R"js(
+(function () {
+  var seeks = new WeakMap();
+  function loaded(m, t) {
+    for (var i = 0; i < m.buffered.length; i++) {
+      if (m.buffered.start(i) <= t && t <= m.buffered.end(i)) return true;
+    }
+    return false;
+  }
+  function watch(event) {
+    var m = event.target;
+    if (!(m instanceof HTMLMediaElement)) return;
+    var seek = seeks.get(m);
+    if (!seek) seeks.set(m, seek = { timer: 0, tries: 0 });
+    clearTimeout(seek.timer);
+    if (event.type !== "seeking") {
+      seek.tries = 0;
+      return;
+    }
+    seek.timer = setTimeout(function () {
+      if (!m.seeking || seek.tries >= 3 || !loaded(m, m.currentTime)) return;
+      seek.tries++;
+      m.currentTime = m.currentTime;
+    }, 1500);
+  }
+  ["seeking", "seeked", "emptied"].forEach(function (type) {
+    document.addEventListener(type, watch, true);
+  });
+})();
+)js";
+
 void HandToDesktop(const std::string& url) {
     // Fails loudly (an exception the caller's guard turns into a message)
     // when the desktop has no program for the address.
@@ -108,11 +147,13 @@ void WebBrowser::WatchPlayback() {
         g_signal_connect(content, signal.c_str(), G_CALLBACK(OnPlaybackMessage), this);
     webkit_user_content_manager_register_script_message_handler_in_world(
         content, kPlaybackChannel, kScriptWorld);
-    WebKitUserScript* script = webkit_user_script_new_for_world(
-        kPlaybackWatcher, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kScriptWorld, nullptr, nullptr);
-    webkit_user_content_manager_add_script(content, script);
-    webkit_user_script_unref(script);
+    for (const char* source : {kPlaybackWatcher, kSeekRescue}) {
+        WebKitUserScript* script = webkit_user_script_new_for_world(
+            source, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+            WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kScriptWorld, nullptr, nullptr);
+        webkit_user_content_manager_add_script(content, script);
+        webkit_user_script_unref(script);
+    }
     // Sound from media outside the document (new Audio()) is heard too.
     handlers_.push_back(g_signal_connect_swapped(
         view_, "notify::is-playing-audio", G_CALLBACK(+[](gpointer self) {

@@ -35,6 +35,10 @@ PEERS = ["Pelko", "surf", "Chromium"]
 ONLOAD = ("<script>addEventListener('load', function () {"
           "fetch('/tv/heartbeat?onload=1', {cache: 'no-store'}).catch(function () {}); });"
           "</script></body>")
+# Pelko's page area at its first start; the peers' windows are given the same
+# size, so that each draws the same picture (surf opens at 800 x 600,
+# Chromium at about 1050 x 975).
+PAGE_SIZE = (1017, 649)
 STATIC = ("<!DOCTYPE html><meta charset='utf-8'><title>static</title>"
           "<body style='margin:0;background:#203040;color:#fff;font:20px sans-serif'>"
           "<p>静态页面 · static page</p>")
@@ -66,6 +70,7 @@ def command(peer, host, tmp):
     profile = tempfile.mkdtemp(prefix="chromium-", dir=tmp)
     # As a user runs it; the sandbox needs user namespaces a container may lack.
     return (["chromium", f"--app={page}", f"--user-data-dir={profile}", "--no-first-run",
+             f"--window-size={PAGE_SIZE[0]},{PAGE_SIZE[1]}",
              "--no-default-browser-check", "--disable-background-networking",
              "--autoplay-policy=no-user-gesture-required", "--no-sandbox",
              "--password-store=basic"],
@@ -86,6 +91,14 @@ def start(peer, service, tmp):
     return proc, t0, window_of
 
 
+def sized_window(peer, proc, window_of, what):
+    """Waits for the peer's window and gives surf's Pelko's page size."""
+    wid = pt.wait_until(lambda: window_of(proc.pid), 60, 0.01, f"{peer} {what}")[0]
+    if peer == "surf":
+        pt.run("xdotool", "windowsize", wid, str(PAGE_SIZE[0]), str(PAGE_SIZE[1]))
+    return wid
+
+
 def cpu_over(pid, seconds):
     pids = tree(pid)
     c0, w0 = cpu_seconds(pids), time.monotonic()
@@ -98,7 +111,7 @@ def tv_page(peer, service, tmp):
     loads, frames = count(service, "onload=1"), count(service, "first=1")
     proc, t0, window_of = start(peer, service, tmp)
     try:
-        pt.wait_until(lambda: window_of(proc.pid), 60, 0.01, f"{peer} window")
+        sized_window(peer, proc, window_of, "window")
         window = time.monotonic() - t0
         pt.wait_until(lambda: count(service, "onload=1") > loads, 60, 0.01, f"{peer} onload")
         loaded = time.monotonic() - t0
@@ -115,6 +128,7 @@ def playing(peer, service, tmp):
     frames = count(service, "first=1")
     proc, t0, window_of = start(peer, service, tmp)
     try:
+        sized_window(peer, proc, window_of, "window")
         pt.wait_until(lambda: count(service, "first=1") > frames, 60, 0.05, f"{peer} frame")
         time.sleep(5)
         cpu = cpu_over(proc.pid, CPU_SECONDS)
@@ -127,7 +141,7 @@ def playing(peer, service, tmp):
 def static_page(peer, service, tmp):
     proc, t0, window_of = start(peer, service, tmp)
     try:
-        pt.wait_until(lambda: window_of(proc.pid), 60, 0.05, f"{peer} window")
+        sized_window(peer, proc, window_of, "window")
         time.sleep(8)
         return {"CPU idle": cpu_over(proc.pid, CPU_SECONDS)}
     finally:

@@ -9,7 +9,8 @@ QUERY, when given, is the query the page is opened with (Pelko always opens
 the bare address, so the page is reached through a redirect, as in
 compare.py).
 Extra environment for the peer (e.g. WEBKIT_GST_USE_PLAYBIN3=1) is passed
-through as it is."""
+through as it is; EXTRA, when given, is script put into the page beside the
+probe, to try a rescue from the page's side."""
 
 import os
 import sys
@@ -19,7 +20,7 @@ import time
 sys.path.insert(0, os.path.dirname(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "gui"))
 import pelkotest as pt  # noqa: E402
-from compare import count, start, web_root  # noqa: E402
+from compare import start, web_root  # noqa: E402
 from startup import stop  # noqa: E402
 
 PEER = os.environ.get("PEER", "Pelko")
@@ -39,7 +40,6 @@ PROBE = ("<script>setInterval(function () {"
          "}, 500);</script></body>")
 
 
-# A trial rescue, given as EXTRA: script put into the page beside the probe.
 EXTRA = os.environ.get("EXTRA", "")
 
 

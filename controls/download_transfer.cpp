@@ -144,7 +144,10 @@ std::shared_ptr<DownloadTransfer> DownloadTransfer::Start(SoupSession* session, 
 }
 
 // A pending report holds a reference, so none is left to remove here.
-DownloadTransfer::~DownloadTransfer() { RemoveTemporary(); }
+DownloadTransfer::~DownloadTransfer() {
+    if (message_) g_signal_handlers_disconnect_by_data(message_.get(), this);
+    RemoveTemporary();
+}
 
 void DownloadTransfer::Begin() {
     GError* error = nullptr;
@@ -178,6 +181,13 @@ void DownloadTransfer::Begin() {
     message_.reset(soup_message_new_from_uri(SOUP_METHOD_GET, uri.get()));
     watchdog_ = std::make_unique<Watchdog>(options_.stall_timeout,
                                            [this] { Interrupt(DownloadFailure::Stalled); });
+    // Each redirect is an answer: a server that keeps answering is not
+    // silent, however long its chain (the session ends an endless one).
+    g_signal_connect_swapped(message_.get(), "restarted", G_CALLBACK(+[](gpointer self) {
+                                 auto* t = static_cast<DownloadTransfer*>(self);
+                                 if (!t->interrupted_) t->watchdog_->Feed();
+                             }),
+                             this);
     soup_session_send_async(session_.get(), message_.get(), G_PRIORITY_DEFAULT,
                             cancellable_->gobj(), &DownloadTransfer::OnSent,
                             new Holder(shared_from_this()));

@@ -73,6 +73,21 @@ class TestServer {
     static void Handle(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
                        gpointer self) {
         const std::string p = path;
+        // "/hop/N/...": a redirect to "/hop/N-1/..." after 120 ms, the file at 0.
+        if (p.rfind("/hop/", 0) == 0 && std::stoi(p.substr(5)) > 0) {
+            const int left = std::stoi(p.substr(5));
+            const std::string next = "/hop/" + std::to_string(left - 1) + "/Pelko";
+            soup_server_message_pause(msg);
+            g_object_ref(msg);
+            Glib::signal_timeout().connect_once(
+                [msg, next] {
+                    soup_server_message_set_redirect(msg, SOUP_STATUS_FOUND, next.c_str());
+                    soup_server_message_unpause(msg);
+                    g_object_unref(msg);
+                },
+                120);
+            return;
+        }
         const auto raw = kRawAnswers.find(p.substr(1, p.find('/', 1) - 1));
         if (raw == kRawAnswers.end()) {
             soup_server_message_set_response(msg, "application/octet-stream", SOUP_MEMORY_STATIC,
@@ -204,6 +219,8 @@ TEST_F(DownloaderTest, OnlyACompleteFileReplacesTheOld) {
         {"/404/Pelko", StatusOf(DownloadFailure::HttpStatus)},
         {"/500/Pelko", StatusOf(DownloadFailure::HttpStatus)},
         {"/loop/Pelko", StatusOf(DownloadFailure::HttpStatus)},
+        // Four prompt redirects take longer than the stall limit, and are no stall.
+        {"/hop/4/Pelko", whole},
         {"/stall/Pelko", StatusOf(DownloadFailure::Stalled)},
         {"ftp://127.0.0.1/Pelko", StatusOf(DownloadFailure::BadAddress)},
         {"/ok/..%2FPelko", StatusOf(DownloadFailure::BadAddress)},  // a name leaving the folder

@@ -84,7 +84,8 @@ class Soak:
         self.notes = []
         self.rows = []
         self.stop = threading.Event()
-        period_ms = int(MINUTES * 60 * 1000 / QUOTAS["switch"])
+        # A tenth to spare: a killed or reloading page switches nothing meanwhile.
+        period_ms = int(MINUTES * 60 * 1000 / QUOTAS["switch"] * 0.9)
         www = os.path.join(os.path.dirname(os.environ["PELKO_SERVICE_BIN"]), "www")
         root = os.path.join(self.tmp, "www")
         shutil.copytree(www, root)
@@ -284,6 +285,7 @@ class Soak:
         finally:
             self.stop.set()
             sampler.join()
+            self.counts["switch"] = self.switches()
         self.alive()
 
     def close(self):
@@ -314,6 +316,9 @@ def verdict(rows, counts, problems):
         f"({growth * 100:+.1f} %), UI process {half[0][2] / 1024:.1f} -> {half[-1][2] / 1024:.1f} MiB",
         f"descriptors, last half: {min(fds)}..{max(fds)}; threads: {min(threads)}..{max(threads)}",
     ]
+    for name, quota in QUOTAS.items():
+        if counts[name] < quota:
+            problems.append(f"{name}: {counts[name]} of {quota} done")
     ok = growth < 0.05 and not problems
     # Flat: what a sample finds depends on the moment (a page process
     # being replaced, a transfer), but the level must not climb.

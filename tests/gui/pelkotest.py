@@ -27,7 +27,8 @@ MINISIGN = os.environ.get("PELKO_MINISIGN") or "minisign"
 
 
 def wait_until(predicate, timeout=15.0, interval=0.1, what="condition"):
-    """Polls a condition of another process; there is no event to wait on."""
+    """Polls a condition of another process; there is no event to wait on.
+    what names the condition in the failure, or tells it when called."""
     deadline = time.monotonic() + timeout
     last = None
     while time.monotonic() < deadline:
@@ -35,7 +36,7 @@ def wait_until(predicate, timeout=15.0, interval=0.1, what="condition"):
         if last:
             return last
         time.sleep(interval)
-    raise AssertionError(f"timed out waiting for {what}")
+    raise AssertionError(f"timed out waiting for {what() if callable(what) else what}")
 
 
 def run(*cmd):

@@ -177,7 +177,10 @@ class StreamFaults(pt.GuiTest):
         p = self.start()
         pt.main_window(p.proc.pid)
         reports = pt.wait_until(lambda: len(self.server.reports("/report")) >= 4
-                                and self.server.reports("/report"), 90, what="every case ended")
+                                and self.server.reports("/report"), 90,
+                                what=lambda: f"every case ended: {self.server.reports('/report')}"
+                                + ("" if p.alive() else
+                                   f"; Pelko ended with {p.proc.returncode}: {p.output()[-3000:]}"))
         self.assertEqual([r.split("&")[0] for r in reports],
                          ["case=0", "case=1", "case=2", "case=3"], reports)
         self.assertIn("manifestLoadError", reports[0])

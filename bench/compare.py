@@ -25,7 +25,7 @@ sys.path.insert(0, os.path.dirname(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "gui"))
 import pelkotest as pt  # noqa: E402
 from playback import REDIRECT, cpu_seconds  # noqa: E402
-from startup import pss_kib, stop, tree, visible_window  # noqa: E402
+from startup import again, pss_kib, stop, tree, visible_window  # noqa: E402
 
 RUNS = int(os.environ.get("RUNS", "5"))
 PLAY_MINUTES = float(os.environ.get("PLAY_MINUTES", "10"))
@@ -161,17 +161,19 @@ def mpv_cpu(service):
 
 
 def attempt(scenario, peer, service, tmp, failures):
-    """A run that does not get through (a stream that never starts) is told
-    and run again, at most twice."""
-    for _ in range(3):
-        seen = len(service.lines)
-        try:
-            return scenario(peer, service, tmp)
-        except AssertionError as e:
-            failures.append(f"{peer} {scenario.__name__}: {e}")
-            print(f"retrying after: {e}; the service saw: " +
-                  " | ".join(service.lines[seen:][-8:]), file=sys.stderr, flush=True)
-    raise AssertionError(f"{peer} {scenario.__name__} failed three times")
+    """One scenario, run again when it does not get through, with what the
+    service saw during the try that failed."""
+    seen = []
+
+    def run():
+        seen.append(len(service.lines))
+        return scenario(peer, service, tmp)
+
+    def tell(e):
+        print(f"retrying after: {e}; the service saw: " +
+              " | ".join(service.lines[seen[-1]:][-8:]), file=sys.stderr, flush=True)
+
+    return again(run, f"{peer} {scenario.__name__}", failures, tell)
 
 
 def median_table(results):

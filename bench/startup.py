@@ -78,7 +78,7 @@ def visible_window(cls):
                               "--classname", f"^{cls}$").split()
 
 
-def again(run, name, repeated):
+def again(run, name, repeated, tell=None):
     """A run that does not get through (a stream that never starts) is told
     and run again, at most twice."""
     for _ in range(3):
@@ -86,6 +86,8 @@ def again(run, name, repeated):
             return run()
         except AssertionError as e:
             repeated.append(f"{name}: {e}")
+            if tell:
+                tell(e)
     raise AssertionError(f"{name} failed three times")
 
 

@@ -308,14 +308,24 @@ def verdict(rows, counts, problems):
     start_pss = statistics.median(r[1] for r in half[:window])
     end_pss = statistics.median(r[1] for r in half[-window:])
     growth = end_pss / start_pss - 1
+    start_ui = statistics.median(r[2] for r in half[:window])
+    end_ui = statistics.median(r[2] for r in half[-window:])
     fds = [r[3] for r in half]
     threads = [r[4] for r in half]
     lines = [
         f"ran {rows[-1][0] / 60:.1f} min; done: " + ", ".join(f"{k} {counts[k]}" for k in QUOTAS),
         f"PSS of the tree, last half: {start_pss / 1024:.1f} -> {end_pss / 1024:.1f} MiB "
-        f"({growth * 100:+.1f} %), UI process {half[0][2] / 1024:.1f} -> {half[-1][2] / 1024:.1f} MiB",
+        f"({growth * 100:+.1f} %), UI process {start_ui / 1024:.1f} -> {end_ui / 1024:.1f} MiB",
         f"descriptors, last half: {min(fds)}..{max(fds)}; threads: {min(threads)}..{max(threads)}",
     ]
+    # The page switches every few seconds; a count that stands still for
+    # longer means the page stopped (a hung page process shows this way).
+    since = rows[0]
+    for r in rows[1:]:
+        if r[6] != since[6]:
+            if r[0] - since[0] > 60:
+                lines.append(f"no channel switch from {since[0]} s to {r[0]} s")
+            since = r
     for name, quota in QUOTAS.items():
         if counts[name] < quota:
             problems.append(f"{name}: {counts[name]} of {quota} done")

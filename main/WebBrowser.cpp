@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "core/test_hooks.h"
+
 namespace pelko {
 
 namespace {
@@ -151,6 +153,7 @@ WebBrowser::WebBrowser() {
     connect("context-menu", G_CALLBACK(OnContextMenu));
     connect("create", G_CALLBACK(OnCreate));
     connect("web-process-terminated", G_CALLBACK(OnWebProcessTerminated));
+    connect("notify::is-web-process-responsive", G_CALLBACK(OnResponsiveChanged));
     connect("enter-fullscreen", G_CALLBACK(OnEnterFullscreen));
     connect("leave-fullscreen", G_CALLBACK(OnLeaveFullscreen));
     WatchPlayback();
@@ -181,6 +184,7 @@ void WebBrowser::WatchPlayback() {
 WebBrowser::~WebBrowser() {
     *alive_ = false;
     stall_timer_.disconnect();
+    hang_timer_.disconnect();
     g_object_set_data(G_OBJECT(view_), kSelfKey, nullptr);
     for (gulong id : handlers_) g_signal_handler_disconnect(view_, id);
     g_signal_handler_disconnect(webkit_web_view_get_user_content_manager(view_), playback_handler_);
@@ -230,6 +234,25 @@ void WebBrowser::ArmStallTimer() {
     stall_timer_.disconnect();
     stall_timer_ = Glib::signal_timeout().connect_seconds(
         sigc::mem_fun(*this, &WebBrowser::StallTimeout), kStallSeconds);
+}
+
+void WebBrowser::OnResponsiveChanged(WebKitWebView* view, GParamSpec*, gpointer self) {
+    auto* browser = Self(self);
+    browser->hang_timer_.disconnect();
+    if (webkit_web_view_get_is_web_process_responsive(view)) return;
+    // The engine notices within seconds that the page's process no longer
+    // answers, but leaves it hung: a frozen picture for as long as Pelko
+    // sits in the tray. Given a while to come back, it is ended and counts
+    // as a crash, whose handling brings the page back.
+    browser->hang_timer_ = Glib::signal_timeout().connect_seconds(
+        sigc::mem_fun(*browser, &WebBrowser::HangTimeout),
+        test_hooks::Seconds("HANG", kHangSeconds));
+}
+
+bool WebBrowser::HangTimeout() {
+    ending_hung_ = true;
+    webkit_web_view_terminate_web_process(view_);
+    return false;
 }
 
 bool WebBrowser::StallTimeout() {
@@ -397,7 +420,9 @@ GtkWidget* WebBrowser::OnCreate(WebKitWebView*, WebKitNavigationAction* action, 
 void WebBrowser::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
                                         gpointer self) {
     auto* browser = Self(self);
-    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API) return;
+    if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API && !browser->ending_hung_) return;
+    browser->ending_hung_ = false;
+    browser->hang_timer_.disconnect();
     browser->stall_timer_.disconnect();
     // Whatever played is gone with the process.
     browser->playing_.clear();

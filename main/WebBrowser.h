@@ -63,7 +63,8 @@ class WebBrowser {
     }
 
     // The page's process ended without being asked to (a crash, or killed
-    // for its memory). The view is blank until something is loaded again.
+    // for its memory), or was ended after kHangSeconds of not answering.
+    // The view is blank until something is loaded again.
     sigc::signal<void()>& WebProcessTerminated() { return web_process_terminated_; }
 
     // The page asks for fullscreen and leaves it (its own exitFullscreen(),
@@ -83,6 +84,8 @@ class WebBrowser {
 
     // How long a navigation may go without an answer before it counts as failed.
     static constexpr unsigned kStallSeconds = 20;
+    // How long the page's process may go on not answering before it is ended.
+    static constexpr unsigned kHangSeconds = 15;
 
   private:
     static gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision*, WebKitPolicyDecisionType,
@@ -103,6 +106,7 @@ class WebBrowser {
     static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction*, gpointer self);
     static void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason,
                                        gpointer self);
+    static void OnResponsiveChanged(WebKitWebView*, GParamSpec*, gpointer self);
     static gboolean OnEnterFullscreen(WebKitWebView*, gpointer self);
     static gboolean OnLeaveFullscreen(WebKitWebView*, gpointer self);
     static void OnPlaybackMessage(WebKitUserContentManager*, WebKitJavascriptResult*,
@@ -117,6 +121,7 @@ class WebBrowser {
     void Failed(const std::string& url, int status);
     void ArmStallTimer();
     bool StallTimeout();
+    bool HangTimeout();
     static bool IsQuietError(const GError* error);
 
     WebData data_;
@@ -133,6 +138,10 @@ class WebBrowser {
     bool silent_ = false;
     std::shared_ptr<HtmlDocument> document_;
     sigc::connection stall_timer_;
+    sigc::connection hang_timer_;
+    // Set while the process is being ended for not answering, so that its
+    // end is handled as a crash and not as one we asked for.
+    bool ending_hung_ = false;
     sigc::signal<void()> load_started_;
     sigc::signal<void(const std::string&)> document_complete_;
     sigc::signal<void(const std::string&, int)> navigate_error_;

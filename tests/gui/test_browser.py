@@ -2,6 +2,7 @@
 and one question for every failed navigation."""
 
 import os
+import signal
 import socket
 import sys
 import time
@@ -19,8 +20,8 @@ def closed_port_host():
 
 
 class Browser(pt.GuiTest):
-    def open(self, host=None):
-        self.p = self.start(host)
+    def open(self, host=None, env=None):
+        self.p = self.start(host, env=env)
         self.pid = self.p.proc.pid
         self.wid = pt.main_window(self.pid)
         self.app = pt.application(self.pid)
@@ -98,6 +99,28 @@ class Browser(pt.GuiTest):
                               what="error page")
                 self.assertTrue(self.no_box())
                 self.p.close()
+
+    def test_a_page_process_that_stops_answering_is_ended_and_the_page_comes_back(self):
+        self.server.page("/tv/app.html", pt.solid_page("#123456"))
+        self.open(env={"PELKO_TEST_HANG_SECONDS": "2"})
+        pt.wait_until(lambda: self.server.hits("/tv/app.html") >= 1, what="TV page asked for")
+        time.sleep(1)
+        hung = pt.wait_until(lambda: pt.web_processes(self.pid), what="page process")[0]
+        os.kill(hung, signal.SIGSTOP)
+        self.addCleanup(lambda: pt.run("kill", "-CONT", str(hung)))
+        # The engine finds out when the page leaves a key unanswered.
+        panel = pt.descendants(self.app, "panel")[0]
+        x, y = pt.centre(panel)
+
+        def back():
+            pt.click_at(x, y)
+            pt.run("xdotool", "key", "Down")
+            return self.server.hits("/tv/app.html") >= 2
+        pt.wait_until(back, 30, what="the page loaded again")
+        pt.wait_until(lambda: hung not in pt.web_processes(self.pid), 10,
+                      what="the hung process ended")
+        self.assertTrue(self.no_box())
+        self.assertTrue(self.p.alive())
 
     def test_garbage_and_stalls_give_the_box(self):
         self.server.fault("/tv/app.html", "garbage")

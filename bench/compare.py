@@ -163,15 +163,16 @@ def mpv_cpu(service):
 def attempt(scenario, peer, service, tmp, failures):
     """One scenario, run again when it does not get through, with what the
     service saw during the try that failed."""
-    seen = []
+    seen = 0
 
     def run():
-        seen.append(len(service.lines))
+        nonlocal seen
+        seen = len(service.lines)
         return scenario(peer, service, tmp)
 
     def tell(e):
         print(f"retrying after: {e}; the service saw: " +
-              " | ".join(service.lines[seen[-1]:][-8:]), file=sys.stderr, flush=True)
+              " | ".join(service.lines[seen:][-8:]), file=sys.stderr, flush=True)
 
     return again(run, f"{peer} {scenario.__name__}", failures, tell)
 

@@ -109,11 +109,9 @@ class Browser(pt.GuiTest):
         os.kill(hung, signal.SIGSTOP)
         self.addCleanup(lambda: pt.run("kill", "-CONT", str(hung)))
         # The engine finds out when the page leaves a key unanswered.
-        panel = pt.descendants(self.app, "panel")[0]
-        x, y = pt.centre(panel)
+        pt.click_at(*pt.centre(pt.descendants(self.app, "panel")[0]))
 
         def back():
-            pt.click_at(x, y)
             pt.run("xdotool", "key", "Down")
             return self.server.hits("/tv/app.html") >= 2
         pt.wait_until(back, 30, what="the page loaded again")

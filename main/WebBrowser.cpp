@@ -154,6 +154,7 @@ WebBrowser::WebBrowser() {
     connect("create", G_CALLBACK(OnCreate));
     connect("web-process-terminated", G_CALLBACK(OnWebProcessTerminated));
     connect("notify::is-web-process-responsive", G_CALLBACK(OnResponsiveChanged));
+    connect("button-press-event", G_CALLBACK(OnButtonPress));
     connect("enter-fullscreen", G_CALLBACK(OnEnterFullscreen));
     connect("leave-fullscreen", G_CALLBACK(OnLeaveFullscreen));
     WatchPlayback();
@@ -185,6 +186,7 @@ WebBrowser::~WebBrowser() {
     *alive_ = false;
     stall_timer_.disconnect();
     hang_timer_.disconnect();
+    EndProbe();
     g_object_set_data(G_OBJECT(view_), kSelfKey, nullptr);
     for (gulong id : handlers_) g_signal_handler_disconnect(view_, id);
     g_signal_handler_disconnect(webkit_web_view_get_user_content_manager(view_), playback_handler_);
@@ -249,7 +251,47 @@ void WebBrowser::OnResponsiveChanged(WebKitWebView* view, GParamSpec*, gpointer 
         test_hooks::Seconds("HANG", kHangSeconds));
 }
 
+gboolean WebBrowser::OnButtonPress(WebKitWebView*, GdkEvent*, gpointer self) {
+    // The engine asks the page's process whether it answers only when a key
+    // is pressed. A user who comes back from the tray to a frozen picture
+    // clicks, so a click asks too.
+    Self(self)->Probe();
+    return FALSE;
+}
+
+void WebBrowser::Probe() {
+    if (probe_ != nullptr) return;
+    probe_ = g_cancellable_new();
+    // Any answer will do, an error included: only a process that does not
+    // run at all leaves it unanswered. Asked in our own script world, the
+    // page never sees it.
+    webkit_web_view_evaluate_javascript(view_, "0", -1, kScriptWorld, nullptr, probe_,
+                                        OnProbeAnswered, this);
+    probe_timer_ = Glib::signal_timeout().connect_seconds(
+        sigc::mem_fun(*this, &WebBrowser::HangTimeout), test_hooks::Seconds("HANG", kHangSeconds));
+}
+
+void WebBrowser::OnProbeAnswered(GObject* view, GAsyncResult* result, gpointer self) {
+    GError* error = nullptr;
+    JSCValue* value =
+        webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(view), result, &error);
+    if (value != nullptr) g_object_unref(value);
+    // Cancelled: the browser is gone, or the question with its process.
+    const bool cancelled = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+    if (error != nullptr) g_error_free(error);
+    if (!cancelled) Self(self)->EndProbe();
+}
+
+void WebBrowser::EndProbe() {
+    probe_timer_.disconnect();
+    if (probe_ == nullptr) return;
+    g_cancellable_cancel(probe_);
+    g_clear_object(&probe_);
+}
+
 bool WebBrowser::HangTimeout() {
+    hang_timer_.disconnect();
+    EndProbe();
     ending_hung_ = true;
     webkit_web_view_terminate_web_process(view_);
     return false;
@@ -423,6 +465,7 @@ void WebBrowser::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminat
     if (reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API && !browser->ending_hung_) return;
     browser->ending_hung_ = false;
     browser->hang_timer_.disconnect();
+    browser->EndProbe();
     browser->stall_timer_.disconnect();
     // Whatever played is gone with the process.
     browser->playing_.clear();

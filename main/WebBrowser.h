@@ -84,7 +84,8 @@ class WebBrowser {
 
     // How long a navigation may go without an answer before it counts as failed.
     static constexpr unsigned kStallSeconds = 20;
-    // How long the page's process may go on not answering before it is ended.
+    // How long the page's process may go on not answering, the engine's
+    // question after a key or ours after a click, before it is ended.
     static constexpr unsigned kHangSeconds = 15;
 
   private:
@@ -107,6 +108,8 @@ class WebBrowser {
     static void OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason,
                                        gpointer self);
     static void OnResponsiveChanged(WebKitWebView*, GParamSpec*, gpointer self);
+    static gboolean OnButtonPress(WebKitWebView*, GdkEvent*, gpointer self);
+    static void OnProbeAnswered(GObject* view, GAsyncResult*, gpointer self);
     static gboolean OnEnterFullscreen(WebKitWebView*, gpointer self);
     static gboolean OnLeaveFullscreen(WebKitWebView*, gpointer self);
     static void OnPlaybackMessage(WebKitUserContentManager*, WebKitJavascriptResult*,
@@ -122,6 +125,9 @@ class WebBrowser {
     void ArmStallTimer();
     bool StallTimeout();
     bool HangTimeout();
+    // Asks the page's process for an answer, unless a question is on its way.
+    void Probe();
+    void EndProbe();
     static bool IsQuietError(const GError* error);
 
     WebData data_;
@@ -139,6 +145,9 @@ class WebBrowser {
     std::shared_ptr<HtmlDocument> document_;
     sigc::connection stall_timer_;
     sigc::connection hang_timer_;
+    // The question of Probe() while it is on its way, and its deadline.
+    GCancellable* probe_ = nullptr;
+    sigc::connection probe_timer_;
     // Set while the process is being ended for not answering, so that its
     // end is handled as a crash and not as one we asked for.
     bool ending_hung_ = false;

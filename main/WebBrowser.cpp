@@ -113,9 +113,9 @@ WebBrowser::WebBrowser() {
     context_ = webkit_web_context_new_with_website_data_manager(manager);
     g_object_unref(manager);
     if (data_.Persistent()) {
-        webkit_cookie_manager_set_persistent_storage(webkit_web_context_get_cookie_manager(context_),
-                                                     data_.CookieFile().c_str(),
-                                                     WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+        webkit_cookie_manager_set_persistent_storage(
+            webkit_web_context_get_cookie_manager(context_), data_.CookieFile().c_str(),
+            WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
     }
     view_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context_));
     g_object_ref_sink(view_);
@@ -147,9 +147,6 @@ WebBrowser::WebBrowser() {
     connect("load-failed", G_CALLBACK(OnLoadFailed));
     connect("load-failed-with-tls-errors", G_CALLBACK(OnTlsErrors));
     connect("resource-load-started", G_CALLBACK(OnResourceLoadStarted));
-    connect("script-dialog", G_CALLBACK(OnScriptDialog));
-    connect("permission-request", G_CALLBACK(OnPermissionRequest));
-    connect("authenticate", G_CALLBACK(OnAuthenticate));
     connect("context-menu", G_CALLBACK(OnContextMenu));
     connect("create", G_CALLBACK(OnCreate));
     connect("web-process-terminated", G_CALLBACK(OnWebProcessTerminated));
@@ -158,6 +155,7 @@ WebBrowser::WebBrowser() {
     connect("enter-fullscreen", G_CALLBACK(OnEnterFullscreen));
     connect("leave-fullscreen", G_CALLBACK(OnLeaveFullscreen));
     WatchPlayback();
+    guard_ = std::make_unique<PageGuard>(context_, view_);
 }
 
 void WebBrowser::WatchPlayback() {
@@ -165,8 +163,8 @@ void WebBrowser::WatchPlayback() {
     const std::string signal = std::string("script-message-received::") + kPlaybackChannel;
     playback_handler_ =
         g_signal_connect(content, signal.c_str(), G_CALLBACK(OnPlaybackMessage), this);
-    webkit_user_content_manager_register_script_message_handler_in_world(
-        content, kPlaybackChannel, kScriptWorld);
+    webkit_user_content_manager_register_script_message_handler_in_world(content, kPlaybackChannel,
+                                                                         kScriptWorld);
     for (const char* source : {kPlaybackWatcher, kSeekRescue}) {
         WebKitUserScript* script = webkit_user_script_new_for_world(
             source, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
@@ -176,10 +174,8 @@ void WebBrowser::WatchPlayback() {
     }
     // Sound from media outside the document (new Audio()) is heard too.
     handlers_.push_back(g_signal_connect_swapped(
-        view_, "notify::is-playing-audio", G_CALLBACK(+[](gpointer self) {
-            Self(self)->UpdatePlaying();
-        }),
-        this));
+        view_, "notify::is-playing-audio",
+        G_CALLBACK(+[](gpointer self) { Self(self)->UpdatePlaying(); }), this));
 }
 
 WebBrowser::~WebBrowser() {
@@ -187,6 +183,7 @@ WebBrowser::~WebBrowser() {
     stall_timer_.disconnect();
     hang_timer_.disconnect();
     EndProbe();
+    guard_.reset();
     g_object_set_data(G_OBJECT(view_), kSelfKey, nullptr);
     for (gulong id : handlers_) g_signal_handler_disconnect(view_, id);
     g_signal_handler_disconnect(webkit_web_view_get_user_content_manager(view_), playback_handler_);
@@ -203,13 +200,11 @@ void WebBrowser::Navigate(const std::string& url) {
     webkit_web_view_load_uri(view_, url.c_str());
 }
 
-void WebBrowser::Open(const std::string& url) noexcept {
-    try {
-        Navigate(url);
-    } catch (...) {
-        // A link on the page has no one to answer to; the menu's own mail
-        // entry reports its failure.
-    }
+void WebBrowser::Open(WebKitNavigationAction* action) {
+    // There is one window: what the page meant for a new one opens in it.
+    if (!guard_->MayNavigate(action)) return;
+    webkit_web_view_load_uri(
+        view_, webkit_uri_request_get_uri(webkit_navigation_action_get_request(action)));
 }
 
 bool WebBrowser::IsQuietError(const GError* error) {
@@ -246,9 +241,9 @@ void WebBrowser::OnResponsiveChanged(WebKitWebView* view, GParamSpec*, gpointer 
     // answers, but leaves it hung: a frozen picture for as long as Pelko
     // sits in the tray. Given a while to come back, it is ended and counts
     // as a crash, whose handling brings the page back.
-    browser->hang_timer_ = Glib::signal_timeout().connect_seconds(
-        sigc::mem_fun(*browser, &WebBrowser::HangTimeout),
-        test_hooks::Seconds("HANG", kHangSeconds));
+    browser->hang_timer_ =
+        Glib::signal_timeout().connect_seconds(sigc::mem_fun(*browser, &WebBrowser::HangTimeout),
+                                               test_hooks::Seconds("HANG", kHangSeconds));
 }
 
 gboolean WebBrowser::OnButtonPress(WebKitWebView*, GdkEvent*, gpointer self) {
@@ -310,24 +305,16 @@ gboolean WebBrowser::OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* d
                                     WebKitPolicyDecisionType type, gpointer self) {
     switch (type) {
         case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION: {
-            auto* nav = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
-            WebKitURIRequest* request = webkit_navigation_action_get_request(
-                webkit_navigation_policy_decision_get_navigation_action(nav));
-            const std::string url = webkit_uri_request_get_uri(request);
-            if (HasScheme(url, "mailto:")) {
-                webkit_policy_decision_ignore(decision);
-                Self(self)->Open(url);
-                return TRUE;
-            }
-            return FALSE;
+            auto* action = webkit_navigation_policy_decision_get_navigation_action(
+                WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+            if (Self(self)->guard_->MayNavigate(action)) return FALSE;
+            webkit_policy_decision_ignore(decision);
+            return TRUE;
         }
         case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION: {
-            // There is one window: a link meant for a new one opens in it.
-            auto* nav = WEBKIT_NAVIGATION_POLICY_DECISION(decision);
-            WebKitURIRequest* request = webkit_navigation_action_get_request(
-                webkit_navigation_policy_decision_get_navigation_action(nav));
             webkit_policy_decision_ignore(decision);
-            Self(self)->Open(webkit_uri_request_get_uri(request));
+            Self(self)->Open(webkit_navigation_policy_decision_get_navigation_action(
+                WEBKIT_NAVIGATION_POLICY_DECISION(decision)));
             return TRUE;
         }
         case WEBKIT_POLICY_DECISION_TYPE_RESPONSE: {
@@ -339,13 +326,9 @@ gboolean WebBrowser::OnDecidePolicy(WebKitWebView* view, WebKitPolicyDecision* d
                 // Shown as the server sent it until the user has answered.
                 Self(self)->Failed(webkit_uri_response_get_uri(response), static_cast<int>(status));
             }
-            if (!webkit_response_policy_decision_is_mime_type_supported(response_decision) &&
-                webkit_response_policy_decision_is_main_frame_main_resource(response_decision)) {
-                // Nothing here saves files: a page that is no page is not shown.
-                webkit_policy_decision_ignore(decision);
-                return TRUE;
-            }
-            return FALSE;
+            if (Self(self)->guard_->MayShow(response_decision)) return FALSE;
+            webkit_policy_decision_ignore(decision);
+            return TRUE;
         }
         default:
             (void)view;
@@ -414,48 +397,17 @@ void WebBrowser::OnResourceFailed(WebKitWebResource* resource, GError* error, gp
     browser->Failed(webkit_web_resource_get_uri(resource), 0);
 }
 
-gboolean WebBrowser::OnScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer self) {
-    if (!Self(self)->silent_) return FALSE;
-    switch (webkit_script_dialog_get_dialog_type(dialog)) {
-        case WEBKIT_SCRIPT_DIALOG_CONFIRM:
-            webkit_script_dialog_confirm_set_confirmed(dialog, FALSE);
-            break;
-        case WEBKIT_SCRIPT_DIALOG_BEFORE_UNLOAD_CONFIRM:
-            // Leaving the page is what the user asked for.
-            webkit_script_dialog_confirm_set_confirmed(dialog, TRUE);
-            break;
-        default:
-            break;
-    }
-    return TRUE;
-}
-
-gboolean WebBrowser::OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request,
-                                         gpointer self) {
-    if (!Self(self)->silent_) return FALSE;
-    webkit_permission_request_deny(request);
-    return TRUE;
-}
-
-gboolean WebBrowser::OnAuthenticate(WebKitWebView*, WebKitAuthenticationRequest* request,
-                                    gpointer self) {
-    if (!Self(self)->silent_) return FALSE;
-    webkit_authentication_request_cancel(request);
-    return TRUE;
-}
-
-gboolean WebBrowser::OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*,
+gboolean WebBrowser::OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
                                    WebKitHitTestResult*, gpointer self) {
     auto doc = Self(self)->document_;
-    if (!doc || doc->oncontextmenu().empty()) return FALSE;
     // A handler that returns false cancels the menu.
-    const bool proceed = doc->oncontextmenu().emit();
-    return proceed ? FALSE : TRUE;
+    if (doc && !doc->oncontextmenu().empty() && !doc->oncontextmenu().emit()) return TRUE;
+    PageGuard::Prune(menu);
+    return FALSE;
 }
 
 GtkWidget* WebBrowser::OnCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self) {
-    WebKitURIRequest* request = webkit_navigation_action_get_request(action);
-    if (request != nullptr) Self(self)->Open(webkit_uri_request_get_uri(request));
+    Self(self)->Open(action);
     return nullptr;
 }
 
@@ -497,9 +449,9 @@ gboolean WebBrowser::OnLeaveFullscreen(WebKitWebView*, gpointer self) {
 
 void WebBrowser::ExitFullscreen() {
     if (!fullscreen_) return;
-    webkit_web_view_evaluate_javascript(
-        view_, "document.fullscreenElement && document.exitFullscreen()", -1, nullptr, nullptr,
-        nullptr, nullptr, nullptr);
+    webkit_web_view_evaluate_javascript(view_,
+                                        "document.fullscreenElement && document.exitFullscreen()",
+                                        -1, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
 void WebBrowser::OnPlaybackMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,

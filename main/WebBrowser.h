@@ -12,6 +12,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "main/PageGuard.h"
 #include "main/WebData.h"
 
 namespace pelko {
@@ -38,10 +39,10 @@ class WebBrowser {
 
     Gtk::Widget& Widget() { return *widget_; }
 
-    // No dialog of the browser's own: script dialogs, permission and
-    // authentication requests are answered quietly.
-    bool Silent() const { return silent_; }
-    void Silent(bool quiet) { silent_ = quiet; }
+    // No dialog of the browser's own: script dialogs, printing, choosers,
+    // permission and authentication requests are answered quietly.
+    bool Silent() const { return guard_->Quiet(); }
+    void Silent(bool quiet) { guard_->Quiet(quiet); }
 
     // Starts a navigation and returns. A "mailto:" address goes to the
     // desktop's mail program and is never rendered.
@@ -99,9 +100,6 @@ class WebBrowser {
     static void OnResourceLoadStarted(WebKitWebView*, WebKitWebResource*, WebKitURIRequest*,
                                       gpointer self);
     static void OnResourceFailed(WebKitWebResource*, GError*, gpointer view);
-    static gboolean OnScriptDialog(WebKitWebView*, WebKitScriptDialog*, gpointer self);
-    static gboolean OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest*, gpointer self);
-    static gboolean OnAuthenticate(WebKitWebView*, WebKitAuthenticationRequest*, gpointer self);
     static gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu*, GdkEvent*,
                                   WebKitHitTestResult*, gpointer self);
     static GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction*, gpointer self);
@@ -119,8 +117,8 @@ class WebBrowser {
     // Tells PlayingChanged when the whole of what plays has changed.
     void UpdatePlaying();
 
-    // Navigate for links the page itself opens, where no one hears a failure.
-    void Open(const std::string& url) noexcept;
+    // Loads, in this view, what the page asked to open in a new window.
+    void Open(WebKitNavigationAction* action);
     void Failed(const std::string& url, int status);
     void ArmStallTimer();
     bool StallTimeout();
@@ -135,13 +133,13 @@ class WebBrowser {
     WebKitWebView* view_ = nullptr;
     Gtk::Widget* widget_ = nullptr;
     std::vector<gulong> handlers_;
+    std::unique_ptr<PageGuard> guard_;
     gulong playback_handler_ = 0;
     bool fullscreen_ = false;
     // The frames whose media plays, by the id each frame's watcher chose.
     std::unordered_set<std::string> playing_;
     bool audio_playing_ = false;
     bool reported_playing_ = false;
-    bool silent_ = false;
     std::shared_ptr<HtmlDocument> document_;
     sigc::connection stall_timer_;
     sigc::connection hang_timer_;

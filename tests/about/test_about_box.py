@@ -24,18 +24,7 @@ TEXTS = ["Pelko网络电视 (tv@pelko.example)", "版本 1.2.0",
          "版权,请与及时告知。\nE-Mail：tv@pelko.example 83700012"]
 
 
-def write(path, text, mode=0o644):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "w", encoding="utf-8") as f:
-        f.write(text)
-    os.chmod(path, mode)
-
-
-def write_program(path, log="/dev/null", interpreter="/bin/sh"):
-    # A fake program that adds a line per start to the log: its name as
-    # started, its working directory and each argument in brackets.
-    write(path, f"#!{interpreter}\n{{ printf '%s|%s|' \"$0\" \"$(pwd)\"; for a; do printf '[%s]'"
-                f" \"$a\"; done; echo; }} >> '{log}'\n", 0o755)
+write, write_program = pt.write, pt.write_program
 
 
 class AboutTest(unittest.TestCase):
@@ -152,15 +141,8 @@ class AboutTest(unittest.TestCase):
 
     def test_menu_programs_from_a_folder_with_blanks_and_other_letters(self):
         # The desktop's handlers for text and for mail are fakes as well.
-        handler, defaults = os.path.join(self.tmp, "handler"), "[Default Applications]\n"
-        write_program(handler, self.log)
-        for name, mime, code in (("editor", "text/plain", "%f"),
-                                 ("mail", "x-scheme-handler/mailto", "%u")):
-            defaults += f"{mime}=pelko-{name}.desktop\n"
-            write(os.path.join(self.env["XDG_DATA_HOME"], "applications", f"pelko-{name}.desktop"),
-                  f"[Desktop Entry]\nType=Application\nName={name}\n"
-                  f"Exec={handler} {name} {code}\nMimeType={mime};\n")
-        write(os.path.join(self.env["XDG_CONFIG_HOME"], "mimeapps.list"), defaults)
+        pt.desktop_handlers(self.env, self.log, {"editor": ("text/plain", "%f"),
+                                                 "mail": ("x-scheme-handler/mailto", "%u")})
         folder = os.path.join(self.tmp, "Pelko 网络 电视 Ünï")
         self.start(folder)
         # A missing tool: a message with the failure's description, and the program goes on.

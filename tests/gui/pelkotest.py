@@ -11,6 +11,7 @@ import signal
 import socket
 import socketserver
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -47,6 +48,37 @@ def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+# ---------------------------------------------------------------- files
+
+def write(path, text, mode=0o644):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+    os.chmod(path, mode)
+
+
+def write_program(path, log="/dev/null", interpreter="/bin/sh"):
+    # A fake program that adds a line per start to the log: its name as
+    # started, its working directory and each argument in brackets.
+    write(path, f"#!{interpreter}\n{{ printf '%s|%s|' \"$0\" \"$(pwd)\"; for a; do printf '[%s]'"
+                f" \"$a\"; done; echo; }} >> '{log}'\n", 0o755)
+
+
+def desktop_handlers(env, log, handlers):
+    """Makes fakes the desktop's defaults for {name: (type, field code)},
+    in env's XDG_DATA_HOME and XDG_CONFIG_HOME; each start adds a line to
+    the log whose first argument is the name."""
+    program = os.path.join(env["XDG_DATA_HOME"], "pelko-handler")
+    write_program(program, log)
+    defaults = "[Default Applications]\n"
+    for name, (mime, code) in handlers.items():
+        defaults += f"{mime}=pelko-{name}.desktop\n"
+        write(os.path.join(env["XDG_DATA_HOME"], "applications", f"pelko-{name}.desktop"),
+              f"[Desktop Entry]\nType=Application\nName={name}\n"
+              f"Exec={program} {name} {code}\nMimeType={mime};\n")
+    write(os.path.join(env["XDG_CONFIG_HOME"], "mimeapps.list"), defaults)
 
 
 # ---------------------------------------------------------------- signatures
@@ -98,7 +130,7 @@ class FaultServer:
                     outer.log.append(path)
                     outer.queries.setdefault(path, []).append(query)
                     route = outer.routes.get(path, (404, "text/html", "<h1>not here</h1>"))
-                status, ctype, body = route
+                status, ctype, body, *headers = route
                 if status == "stall":
                     outer._stop.wait(120)
                     return
@@ -117,19 +149,26 @@ class FaultServer:
                 self.send_response(status)
                 self.send_header("Content-Type", ctype)
                 self.send_header("Content-Length", str(len(data)))
+                for name, value in (headers[0] if headers else {}).items():
+                    self.send_header(name, value)
                 self.end_headers()
                 self.wfile.write(data)
 
         class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
             daemon_threads = True
 
+            def handle_error(self, request, client_address):
+                # A client that hangs up early (a refused download) is no fault.
+                if not isinstance(sys.exc_info()[1], ConnectionError):
+                    super().handle_error(request, client_address)
+
         self.httpd = Server(("127.0.0.1", 0), Handler)
         self.host = f"http://127.0.0.1:{self.httpd.server_address[1]}"
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
         self.thread.start()
 
-    def page(self, path, html, status=200):
-        self.routes[path] = (status, "text/html; charset=utf-8", html)
+    def page(self, path, html, status=200, ctype="text/html; charset=utf-8", headers=None):
+        self.routes[path] = (status, ctype, html, headers or {})
 
     def fault(self, path, kind):
         self.routes[path] = (kind, "", "")
@@ -245,6 +284,40 @@ def children(pid):
         found += kids
         todo += kids
     return found
+
+
+def users_of(folder):
+    """Processes other than this one whose program, working folder or an
+    open file lies in the folder."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit() or int(entry) == os.getpid():
+            continue
+        try:
+            links = [os.readlink(f"/proc/{entry}/{name}") for name in ("exe", "cwd")]
+            links += [os.readlink(f"/proc/{entry}/fd/{fd}")
+                      for fd in os.listdir(f"/proc/{entry}/fd")]
+        except OSError:
+            continue  # gone, or a zombie with nothing left open
+        if any(link == folder or link.startswith(folder + os.sep) for link in links):
+            found.append(int(entry))
+    return found
+
+
+def remove_folder(folder):
+    """Removes a test's folder once nothing works in it any more: a program
+    that another started (the updater's new Pelko), or the engine's processes
+    that outlive the program by a moment, are given time to end, then ended."""
+    for sig in (None, signal.SIGTERM, signal.SIGKILL):
+        for pid in users_of(folder) if sig else []:
+            with contextlib.suppress(OSError):
+                os.kill(pid, sig)
+        try:
+            wait_until(lambda: not users_of(folder), 10, 0.1, "folder unused")
+            break
+        except AssertionError:
+            pass
+    shutil.rmtree(folder)
 
 
 def web_processes(pid):
@@ -534,12 +607,11 @@ class GuiTest(unittest.TestCase):
     """Temporary program folder, a fault server, and clean-up of all started."""
 
     def setUp(self):
-        self._tmp = tempfile.TemporaryDirectory(prefix="pelko-gui-")
-        self.tmp = self._tmp.name
+        self.tmp = tempfile.mkdtemp(prefix="pelko-gui-")
+        self.addCleanup(remove_folder, self.tmp)
         self.app_dir = program_folder(self.tmp)
         self.server = FaultServer()
         self.addCleanup(self.server.close)
-        self.addCleanup(self._tmp.cleanup)
 
     def start(self, host=None, program="Pelko", env=None, folder=None, args=()):
         p = Program(os.path.join(folder or self.app_dir, program), host or self.server.host, env,

@@ -353,12 +353,23 @@ void Form1::update_Click() {
 
 void Form1::Form_Resize() {
     Module2::ScaleLayout(*this);
+    // Scaled, the page would miss the screen's edges by a pixel or two: in
+    // fullscreen it is the whole screen. The next pass after fullscreen
+    // places it from its record again.
+    if (WebBrowser1.Fullscreen()) {
+        panel_.Place(WebBrowser1.Widget(), {0, 0, panel_.InnerWidth(), panel_.InnerHeight()});
+    }
     if (WindowState() == 1) HideToTray();
 }
 
 bool Form1::on_window_state_event(GdkEventWindowState* event) {
     const bool result = Gtk::Window::on_window_state_event(event);
     if (event->changed_mask & GDK_WINDOW_STATE_ICONIFIED) UpdateIdleInhibit();
+    // The menu bar goes and comes with the state itself, in the same pass
+    // as the new size: the page is never laid out at a size in between.
+    if (event->changed_mask & GDK_WINDOW_STATE_FULLSCREEN) {
+        menubar_.set_visible(!(event->new_window_state & GDK_WINDOW_STATE_FULLSCREEN));
+    }
     if ((event->changed_mask & GDK_WINDOW_STATE_ICONIFIED) &&
         (event->new_window_state & GDK_WINDOW_STATE_ICONIFIED)) {
         ui::Guarded(this, [this] { Form_Resize(); })();
@@ -589,15 +600,13 @@ void Form1::WebBrowser1_WebProcessTerminated() {
 }
 
 void Form1::WebBrowser1_EnterFullscreen() {
-    // The video takes the whole screen: the menu bar goes, and the skin's
-    // title bar and frame go with the fullscreen state.
-    menubar_.hide();
+    // The video takes the whole screen: the skin's title bar and frame go
+    // with the fullscreen state, the menu bar once it is there.
     fullscreen();
 }
 
 void Form1::WebBrowser1_LeaveFullscreen() {
     unfullscreen();
-    menubar_.show();
     // The window manager may drop "above" along with fullscreen.
     set_keep_above(ui::GetTag(*this) == "0");
 }

@@ -194,12 +194,19 @@ class StreamFaults(pt.GuiTest):
 FULLSCREEN_PAGE = pt.solid_page("#336699", """
 <div id="all" style="position:fixed;inset:0"></div><script>
 var times = 0;
+function tell(what) {
+  fetch("/report?" + what + "=" + innerWidth + "x" + innerHeight, {cache: "no-store"});
+}
 document.getElementById("all").addEventListener("click", function () {
   document.documentElement.requestFullscreen().then(function () {
-    fetch("/report?fullscreen=1", {cache: "no-store"});
+    tell("fullscreen");
     if (++times >= 2) setTimeout(function () { document.exitFullscreen(); }, 1500);
   });
 });
+document.addEventListener("fullscreenchange", function () {
+  tell(document.fullscreenElement ? "change" : "left");
+});
+addEventListener("resize", function () { tell("resize"); });
 </script>""")
 
 
@@ -228,14 +235,18 @@ class Fullscreen(pt.GuiTest):
         pt.wait_until(lambda: pt.geometry(self.wid)["width"] == 1600
                       and pt.geometry(self.wid)["height"] == 1000, what="whole screen")
         pt.wait_until(lambda: not self.menu_bar_showing(), what="menu bar hidden")
-        # No title bar, frame or panel left over the page. The page keeps the
-        # window's proportions: as at the start size, it stops one part in
-        # 650 short of the bottom edge.
+        # The page is the whole screen, to its last pixel, with no title bar,
+        # frame or panel over it; it was never laid out at a size in between.
+        pt.wait_until(lambda: "resize=1600x1000" in self.server.reports("/report")[before:],
+                      what="page told the screen's size")
+        self.assertLessEqual(set(self.server.reports("/report")[before:]),
+                             {f"{what}={size}" for what in ("resize", "change", "fullscreen")
+                              for size in ("1017x649", "1600x1000")})
         shot = os.path.join(self.tmp, "fullscreen.png")
         def page_everywhere():
             pt.screenshot(shot)
             return all(pt.pixel(shot, x, y) == (0x33, 0x66, 0x99)
-                       for x, y in ((1, 1), (800, 1), (1598, 995), (1, 995)))
+                       for x, y in ((0, 0), (800, 0), (1599, 999), (0, 999)))
         pt.wait_until(page_everywhere, 10, 0.5, what="page over the whole screen")
 
     def assert_restored(self, before):
@@ -243,6 +254,11 @@ class Fullscreen(pt.GuiTest):
                       what="fullscreen left")
         pt.wait_until(lambda: pt.geometry(self.wid) == before, what="size and place back")
         pt.wait_until(self.menu_bar_showing, what="menu bar back")
+        # The page's own layout is back too: its last resize says so.
+        def last_resize():
+            sizes = [r for r in self.server.reports("/report") if r.startswith("resize=")]
+            return sizes[-1] == "resize=1017x649"
+        pt.wait_until(last_resize, what="page at its window size again")
 
     def test_fullscreen_and_back_by_escape_and_by_the_page_keeps_everything(self):
         pt.choose(self.wid, self.app, "窗口", "置顶")

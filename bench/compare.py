@@ -5,10 +5,14 @@ runs, each peer measured beside Pelko in every round:
   window     start -> window mapped
   loaded     start -> the TV page's onload
   frame      start -> first video frame of the HLS channel
+  switch     a channel chosen in the page -> its first video frame (median of
+             SWITCHES switches across the demo's channels), and its 90th
+             percentile (switch 90)
   PSS load   PSS of the whole process tree 3 s after onload
   PSS play   PSS after PLAY_MINUTES of the 720p channel
   CPU play   CPU of the tree (% of one core) over CPU_SECONDS of the 720p channel
   CPU idle   CPU over CPU_SECONDS on a static page
+  CPU hidden the same, minimised (Pelko in the tray)
 
 Prints the figures and the ratios Pelko / peer and draws docs/bench.png.
 Run through bench/compare.sh, which gives it a desktop session."""
@@ -25,26 +29,28 @@ sys.path.insert(0, os.path.dirname(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "gui"))
 import pelkotest as pt  # noqa: E402
 from playback import REDIRECT, cpu_seconds  # noqa: E402
-from startup import again, pss_kib, stop, tree, visible_window  # noqa: E402
+from startup import PAGE_SIZE, again, pss_kib, sized_window, stop, tree, visible_window  # noqa: E402
 
 RUNS = int(os.environ.get("RUNS", "5"))
-PLAY_MINUTES = float(os.environ.get("PLAY_MINUTES", "10"))
+PLAY_MINUTES = float(os.environ.get("PLAY_MINUTES", "5"))
 CPU_SECONDS = float(os.environ.get("CPU_SECONDS", "60"))
+SWITCHES = int(os.environ.get("SWITCHES", "20"))
 OUT = os.environ.get("BENCH_OUT", os.path.join(os.path.dirname(__file__), "..", "docs"))
 PEERS = ["Pelko", "surf", "Chromium"]
 ONLOAD = ("<script>addEventListener('load', function () {"
           "fetch('/tv/heartbeat?onload=1', {cache: 'no-store'}).catch(function () {}); });"
           "</script></body>")
-# Pelko's page area at its first start; the peers' windows are given the same
-# size, so that each draws the same picture (surf opens at 800 x 600,
-# Chromium at about 1050 x 975).
-PAGE_SIZE = (1017, 649)
+# The page chooses a channel for a digit key as for a click on it: the same
+# input for every peer, wherever its page stands in its window.
+CHANNEL_KEYS = ("<script>addEventListener('keydown', function (e) {"
+                "var n = parseInt(e.key, 10), b = document.querySelectorAll('#channels button');"
+                "if (n >= 1 && n <= b.length) b[n - 1].click(); });</script></body>")
 STATIC = ("<!DOCTYPE html><meta charset='utf-8'><title>static</title>"
           "<body style='margin:0;background:#203040;color:#fff;font:20px sans-serif'>"
           "<p>静态页面 · static page</p>")
 
 
-def web_root(tmp, name, app_html=None, onload=False):
+def web_root(tmp, name, app_html=None, onload=False, keys=False):
     """A copy of the demo web root whose /tv/app.html is the page wanted."""
     www = os.path.join(os.path.dirname(os.environ["PELKO_SERVICE_BIN"]), "www")
     root = os.path.join(tmp, name)
@@ -56,6 +62,8 @@ def web_root(tmp, name, app_html=None, onload=False):
             app_html = f.read()
     if onload:
         app_html = app_html.replace("</body>", ONLOAD)
+    if keys:
+        app_html = app_html.replace("</body>", CHANNEL_KEYS)
     with open(os.path.join(tv, "app.html"), "w", encoding="utf-8") as f:
         f.write(app_html)
     return root
@@ -89,14 +97,6 @@ def start(peer, service, tmp):
     t0 = time.monotonic()
     proc = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return proc, t0, window_of
-
-
-def sized_window(peer, proc, window_of, what):
-    """Waits for the peer's window and gives surf's Pelko's page size."""
-    wid = pt.wait_until(lambda: window_of(proc.pid), 60, 0.01, f"{peer} {what}")[0]
-    if peer == "surf":
-        pt.run("xdotool", "windowsize", wid, str(PAGE_SIZE[0]), str(PAGE_SIZE[1]))
-    return wid
 
 
 def cpu_over(pid, seconds):
@@ -138,12 +138,48 @@ def playing(peer, service, tmp):
         stop(proc)
 
 
-def static_page(peer, service, tmp):
+def switching(peer, service, tmp):
+    """SWITCHES channel changes, each timed from the key to the new channel's
+    first frame; the median and the 90th percentile."""
+    def shown(ch):
+        return sum(1 for line in list(service.lines) if f"ch={ch}&" in line and "first=1" in line)
+
+    frames = count(service, "first=1")
     proc, t0, window_of = start(peer, service, tmp)
     try:
-        sized_window(peer, proc, window_of, "window")
+        wid = sized_window(peer, proc, window_of, "window")
+        pt.wait_until(lambda: count(service, "first=1") > frames, 60, 0.05, f"{peer} frame")
+        time.sleep(2)
+        # The page takes the keys after a click on the player, which does nothing.
+        pt.run("xdotool", "windowactivate", "--sync", wid)
+        g = pt.geometry(wid)
+        pt.click_at(g["x"] + g["width"] * 2 // 3, g["y"] + g["height"] // 2)
+        times = []
+        # From the HLS channel, the one shown first, through the others in turn.
+        for i in range(SWITCHES):
+            ch = [1, 2, 3, 5, 4][i % 5]
+            before = shown(ch)
+            sent = time.monotonic()
+            pt.run("xdotool", "key", str(ch))
+            pt.wait_until(lambda: shown(ch) > before, 30, 0.01, f"{peer} channel {ch}")
+            times.append(time.monotonic() - sent)
+            time.sleep(0.5)
+        return {"switch": statistics.median(times),
+                "switch 90": statistics.quantiles(times, n=10)[8]}
+    finally:
+        stop(proc)
+
+
+def static_page(peer, service, tmp):
+    """CPU on a static page shown, then minimised (Pelko's goes to the tray)."""
+    proc, t0, window_of = start(peer, service, tmp)
+    try:
+        wid = sized_window(peer, proc, window_of, "window")
         time.sleep(8)
-        return {"CPU idle": cpu_over(proc.pid, CPU_SECONDS)}
+        shown = cpu_over(proc.pid, CPU_SECONDS)
+        pt.run("xdotool", "windowminimize", "--sync", wid)
+        time.sleep(2)
+        return {"CPU idle": shown, "CPU hidden": cpu_over(proc.pid, CPU_SECONDS)}
     finally:
         stop(proc)
 
@@ -186,9 +222,9 @@ def chart(med, floor, path):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
-    groups = [("start (s)", ["window", "loaded", "frame"], 1),
+    groups = [("time (s)", ["window", "loaded", "frame", "switch", "switch 90"], 1),
               ("PSS (MiB)", ["PSS load", "PSS play"], 1 / 1024),
-              ("CPU (% of a core)", ["CPU play", "CPU idle"], 1)]
+              ("CPU (% of a core)", ["CPU play", "CPU idle", "CPU hidden"], 1)]
     fig, axes = plt.subplots(1, 3, figsize=(12, 4))
     for ax, (title, keys, scale) in zip(axes, groups):
         width = 0.8 / len(PEERS)
@@ -210,15 +246,17 @@ def main():
     services = []
     try:
         tv = pt.DemoService(web_root(tmp, "tv", onload=True))
+        channels = pt.DemoService(web_root(tmp, "channels", keys=True))
         hd = pt.DemoService(web_root(tmp, "720p", REDIRECT))
         still = pt.DemoService(web_root(tmp, "static", STATIC))
-        services = [tv, hd, still]
+        services = [tv, channels, hd, still]
         results = {peer: [] for peer in PEERS}
         floors = []
         failures = []
         for round_ in range(RUNS):
             for peer in PEERS:
                 row = attempt(tv_page, peer, tv, tmp, failures)
+                row.update(attempt(switching, peer, channels, tmp, failures))
                 row.update(attempt(playing, peer, hd, tmp, failures))
                 row.update(attempt(static_page, peer, still, tmp, failures))
                 results[peer].append(row)
@@ -231,20 +269,22 @@ def main():
         shutil.rmtree(tmp, ignore_errors=True)
     med = median_table(results)
     floor = statistics.median(floors)
-    keys = ["window", "loaded", "frame", "PSS load", "PSS play", "CPU play", "CPU idle"]
-    units = {"window": "s", "loaded": "s", "frame": "s", "PSS load": "MiB", "PSS play": "MiB",
-             "CPU play": "%", "CPU idle": "%"}
+    keys = ["window", "loaded", "frame", "switch", "switch 90", "PSS load", "PSS play",
+            "CPU play", "CPU idle", "CPU hidden"]
+    units = {"window": "s", "loaded": "s", "frame": "s", "switch": "s", "switch 90": "s",
+             "PSS load": "MiB", "PSS play": "MiB", "CPU play": "%", "CPU idle": "%",
+             "CPU hidden": "%"}
 
     def shown(key, value):
         return value / 1024 if units[key] == "MiB" else value
 
-    print(f"\n{'':18}" + "".join(f"{k:>10}" for k in keys))
-    print(f"{'':18}" + "".join(f"{units[k]:>10}" for k in keys))
+    print(f"\n{'':18}" + "".join(f"{k:>11}" for k in keys))
+    print(f"{'':18}" + "".join(f"{units[k]:>11}" for k in keys))
     for peer in PEERS:
-        print(f"{peer:18}" + "".join(f"{shown(k, med[peer][k]):10.3g}" for k in keys))
+        print(f"{peer:18}" + "".join(f"{shown(k, med[peer][k]):11.3g}" for k in keys))
     for peer in PEERS[1:]:
         print(f"{'Pelko / ' + peer:18}" +
-              "".join(f"{med['Pelko'][k] / med[peer][k] if med[peer][k] else float('nan'):10.2f}"
+              "".join(f"{med['Pelko'][k] / med[peer][k] if med[peer][k] else float('nan'):11.2f}"
                       for k in keys))
     print(f"mpv, 720p: CPU {floor:.3g} % (the floor for playback)")
     if failures:

@@ -14,7 +14,7 @@ import time
 sys.path.insert(0, os.path.dirname(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "gui"))
 import pelkotest as pt  # noqa: E402
-from startup import RUNS, compare, pss_kib, stop, tree  # noqa: E402
+from startup import RUNS, compare, pss_kib, sized_window, stop, tree  # noqa: E402
 
 PLAY_SECONDS = int(os.environ.get("PLAY_SECONDS", "30"))
 TICKS = os.sysconf("SC_CLK_TCK")
@@ -46,7 +46,7 @@ def measure(cmd, env, service, window_of):
     t0 = time.monotonic()
     proc = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        pt.wait_until(lambda: window_of(proc.pid), 30, 0.01, "window")
+        sized_window(cmd[0], proc, window_of, "window")
         pt.wait_until(lambda: first_frames(service) > before, 60, 0.01, "first frame")
         first = time.monotonic() - t0
         time.sleep(2)

@@ -15,6 +15,10 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "gui")
 import pelkotest as pt  # noqa: E402
 
 RUNS = int(os.environ.get("RUNS", "5"))
+# Pelko's page area at its first start; the peers' windows are given the same
+# size, so that each draws the same picture (surf opens at 800 x 600,
+# Chromium at about 1050 x 975).
+PAGE_SIZE = (1017, 649)
 
 
 def tree(pid):
@@ -52,7 +56,7 @@ def measure(cmd, env, service, window_of):
     t0 = time.monotonic()
     proc = subprocess.Popen(cmd, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        pt.wait_until(lambda: window_of(proc.pid), 30, 0.01, "window")
+        sized_window(cmd[0], proc, window_of, "window")
         shown = time.monotonic() - t0
         pt.wait_until(lambda: heartbeats(service) > before, 60, 0.01, "page playing")
         loaded = time.monotonic() - t0
@@ -69,6 +73,14 @@ def stop(proc):
     except subprocess.TimeoutExpired:
         proc.kill()
         proc.wait()
+
+
+def sized_window(peer, proc, window_of, what):
+    """Waits for the peer's window and gives surf Pelko's page size."""
+    wid = pt.wait_until(lambda: window_of(proc.pid), 60, 0.01, f"{peer} {what}")[0]
+    if os.path.basename(peer) == "surf":
+        pt.run("xdotool", "windowsize", wid, str(PAGE_SIZE[0]), str(PAGE_SIZE[1]))
+    return wid
 
 
 def visible_window(cls):

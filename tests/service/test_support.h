@@ -69,6 +69,11 @@ inline std::string PutWebRootBesideSecret(const pelko::test::TempDir& dir) {
     std::filesystem::create_directories(dir.path() / "www/tv");
     std::filesystem::create_directory(dir.path() / "outside");
     dir.Put("outside/secret.txt", kSecret);
+    // A folder whose name begins with the root's, and a link into it: the
+    // root is a folder, not a prefix of names.
+    std::filesystem::create_directory(dir.path() / "www-private");
+    dir.Put("www-private/secret.txt", kSecret);
+    std::filesystem::create_symlink("../www-private/secret.txt", dir.path() / "www/private.txt");
     dir.Put("www/digits.txt", "0123456789");
     return dir.PathOf("www");
 }

@@ -184,7 +184,7 @@ WebBrowser::~WebBrowser() {
     hang_timer_.disconnect();
     EndProbe();
     guard_.reset();
-    if (map_handler_) g_signal_handler_disconnect(view_, map_handler_);
+    first_load_.disconnect();
     g_object_set_data(G_OBJECT(view_), kSelfKey, nullptr);
     for (gulong id : handlers_) g_signal_handler_disconnect(view_, id);
     g_signal_handler_disconnect(webkit_web_view_get_user_content_manager(view_), playback_handler_);
@@ -198,33 +198,23 @@ void WebBrowser::Navigate(const std::string& url) {
         HandToDesktop(url);
         return;
     }
-    if (!gtk_widget_get_mapped(GTK_WIDGET(view_))) {
+    if (!engine_started_) {
         // The engine's first load starts its processes and its graphics on
-        // this thread, a quarter of a second on a small machine: asked for
-        // before the window is up, the load starts once it is on screen.
+        // this thread, a quarter of a second on a small machine. It waits
+        // for the main loop, so that the window asked for meanwhile is put
+        // on screen first (or a question asked in its place is shown).
         first_url_ = url;
-        if (!map_handler_) {
-            map_handler_ = g_signal_connect_swapped(
-                view_, "map", G_CALLBACK(+[](gpointer self) { Self(self)->LoadOnceMapped(); }),
-                this);
+        if (!first_load_.connected()) {
+            first_load_ = Glib::signal_idle().connect([this] {
+                engine_started_ = true;
+                webkit_web_view_load_uri(view_, first_url_.c_str());
+                first_url_.clear();
+                return false;
+            });
         }
         return;
     }
     webkit_web_view_load_uri(view_, url.c_str());
-}
-
-void WebBrowser::LoadOnceMapped() {
-    g_signal_handler_disconnect(view_, map_handler_);
-    map_handler_ = 0;
-    // Drawn first: the window shows its frame and menus before the engine
-    // starts, in the same turn of the main loop as its first paint.
-    std::weak_ptr<bool> alive = alive_;
-    Glib::signal_idle().connect_once([this, alive] {
-        if (alive.expired() || first_url_.empty()) return;
-        const std::string url = std::move(first_url_);
-        first_url_.clear();
-        webkit_web_view_load_uri(view_, url.c_str());
-    });
 }
 
 void WebBrowser::Open(WebKitNavigationAction* action) {

@@ -120,7 +120,6 @@ class WebBrowser {
     // Loads, in this view, what the page asked to open in a new window.
     void Open(WebKitNavigationAction* action);
     void Failed(const std::string& url, int status);
-    void LoadOnceMapped();
     void ArmStallTimer();
     bool StallTimeout();
     bool HangTimeout();
@@ -135,9 +134,10 @@ class WebBrowser {
     Gtk::Widget* widget_ = nullptr;
     std::vector<gulong> handlers_;
     std::unique_ptr<PageGuard> guard_;
-    // The load asked for before the view was first on screen.
+    // The first load, waiting for the main loop.
+    bool engine_started_ = false;
     std::string first_url_;
-    gulong map_handler_ = 0;
+    sigc::connection first_load_;
     gulong playback_handler_ = 0;
     bool fullscreen_ = false;
     // The frames whose media plays, by the id each frame's watcher chose.

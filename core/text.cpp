@@ -14,6 +14,10 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return true;
 }
 
+bool StartsWithIgnoringAsciiCase(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && EqualsIgnoringAsciiCase(s.substr(0, prefix.size()), prefix);
+}
+
 std::string_view CutOnCharacter(std::string_view s, std::size_t max_bytes) {
     if (s.size() <= max_bytes) return s;
     std::size_t cut = max_bytes;

@@ -1,7 +1,6 @@
 #include "main/PageGuard.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "core/text.h"
 
@@ -11,15 +10,11 @@ namespace {
 
 PageGuard* Self(gpointer data) { return static_cast<PageGuard*>(data); }
 
-bool HasScheme(const char* url, const char* scheme) {
-    return g_ascii_strncasecmp(url, scheme, std::strlen(scheme)) == 0;
-}
-
 // What the engine shows itself. Anything else would be handed to some other
 // program (tel:, intent:, an app's own scheme) or reach the disk (file:).
 bool IsPageAddress(const char* url) {
     for (const char* scheme : {"http:", "https:", "about:", "data:", "blob:", "javascript:"}) {
-        if (HasScheme(url, scheme)) return true;
+        if (text::StartsWithIgnoringAsciiCase(url, scheme)) return true;
     }
     return false;
 }
@@ -85,7 +80,8 @@ bool PageGuard::MayNavigate(WebKitNavigationAction* action) {
     const char* uri = request != nullptr ? webkit_uri_request_get_uri(request) : nullptr;
     if (uri == nullptr) return false;
     if (IsPageAddress(uri)) return true;
-    if (HasScheme(uri, "mailto:") && webkit_navigation_action_is_user_gesture(action)) {
+    if (text::StartsWithIgnoringAsciiCase(uri, "mailto:") &&
+        webkit_navigation_action_is_user_gesture(action)) {
         HandMail(uri);
     } else {
         Tell(refusal_told_, "the page may not hand this to the desktop", uri);

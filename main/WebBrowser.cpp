@@ -1,8 +1,7 @@
 #include "main/WebBrowser.h"
 
-#include <cstring>
-
 #include "core/test_hooks.h"
+#include "core/text.h"
 
 namespace pelko {
 
@@ -11,11 +10,6 @@ namespace {
 constexpr const char* kSelfKey = "pelko-browser";
 
 WebBrowser* Self(gpointer data) { return static_cast<WebBrowser*>(data); }
-
-bool HasScheme(const std::string& url, const char* scheme) {
-    const auto n = std::strlen(scheme);
-    return url.size() >= n && g_ascii_strncasecmp(url.c_str(), scheme, n) == 0;
-}
 
 // Frame documents are asked for as HTML; images, scripts and data are not.
 bool IsDocumentRequest(WebKitURIRequest* request) {
@@ -194,7 +188,7 @@ WebBrowser::~WebBrowser() {
 }
 
 void WebBrowser::Navigate(const std::string& url) {
-    if (HasScheme(url, "mailto:")) {
+    if (text::StartsWithIgnoringAsciiCase(url, "mailto:")) {
         HandToDesktop(url);
         return;
     }

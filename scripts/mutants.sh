@@ -67,7 +67,7 @@ MUTANTS = [
     ("print dialog let through", "main/PageGuard.cpp", "^gui_page_guard$",
      '    connect("print", G_CALLBACK(OnPrint));\n', ""),
     ("mail without the viewer's click", "main/PageGuard.cpp", "^gui_page_guard$",
-     " && webkit_navigation_action_is_user_gesture(action)", ""),
+     " &&\n        webkit_navigation_action_is_user_gesture(action)", ""),
     ("one click, many mails", "main/PageGuard.cpp", "^gui_page_guard$",
      "    if (!mail_.Allow()) return;\n", ""),
     ("failed frame asks nothing", "main/WebBrowser.cpp", "^gui_browser$",

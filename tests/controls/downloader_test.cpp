@@ -165,9 +165,12 @@ class DownloaderTest : public ::testing::Test {
         rec.inside_call = false;
     }
     // The saved file's bytes and mode, and no temporary file beside it.
+    std::string Read(const std::string& name) const {
+        std::ifstream in(dir_.PathOf(name), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
     void ExpectOnly(const std::string& contents) const {
-        std::ifstream in(dir_.PathOf("Pelko"), std::ios::binary);
-        EXPECT_TRUE(std::string(std::istreambuf_iterator<char>(in), {}) == contents);
+        EXPECT_TRUE(Read("Pelko") == contents);
         EXPECT_EQ(fs::status(dir_.PathOf("Pelko")).permissions(), kOldMode);
         EXPECT_EQ(Files(), 1);
     }
@@ -274,62 +277,46 @@ TEST_F(DownloaderTest, OnlyACompleteFileReplacesTheOld) {
     }
 }
 
-// The owner's check sees the whole file before anything is replaced, and a
-// refusal leaves the old file and no temporary one.
-TEST_F(DownloaderTest, CheckedFileReplacesOnlyWhenAccepted) {
-    for (const bool accept : {false, true}) {
-        SCOPED_TRACE(accept ? "accepted" : "refused");
+// The owner's check sees the whole file before anything is replaced; asked
+// to keep the previous file, the control keeps it exactly when it replaces
+// it. A refused or failed transfer leaves the folder as it was.
+TEST_F(DownloaderTest, CheckedFileReplacesOnlyWhenAcceptedAndKeepsThePrevious) {
+    const struct {
+        const char* route;
+        bool accept, keep;
+    } cases[] = {{"/ok/Pelko", false, false}, {"/ok/Pelko", true, false}, {"/ok/Pelko", true, true},
+                 {"/ok/Pelko", false, true}, {"/500/Pelko", true, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.route) + (c.accept ? " accepted" : " refused") +
+                     (c.keep ? ", previous kept" : ""));
         SetUp();
         Downloader dl;
+        dl.KeepPrevious(c.keep);
         std::string seen;
-        dl.Check([&seen, accept](int fd) -> std::string {
+        dl.Check([&seen, accept = c.accept](int fd) -> std::string {
             seen.resize(kNew.size() + 1);
             seen.resize(std::max<ssize_t>(0, pread(fd, seen.data(), seen.size(), 0)));
             return accept ? "" : "not ours";
         });
         Recorder rec(dl);
-        Start(dl, rec, server_.Url("/ok/Pelko"));
-        ASSERT_TRUE(rec.Run([&] { return !rec.completes.empty(); }));
-        EXPECT_TRUE(seen == kNew);
-        if (accept) {
-            EXPECT_EQ(rec.completes, std::vector<std::int32_t>{static_cast<int>(kNew.size())});
-            ExpectOnly(kNew);
-        } else {
-            EXPECT_EQ(rec.completes, std::vector<std::int32_t>{StatusOf(DownloadFailure::Refused)});
-            EXPECT_EQ(dl.LastError(), "not ours");
-            ExpectOnly(kOld);
-        }
-    }
-}
-
-// Asked to keep the previous file, the control keeps it exactly when it
-// replaces it: a refused or failed transfer leaves the folder as it was.
-TEST_F(DownloaderTest, PreviousFileKeptOnlyWhenReplaced) {
-    struct Case {
-        const char* route;
-        bool accept;
-        bool replaced;
-    };
-    for (const Case c : {Case{"/ok/Pelko", true, true}, Case{"/ok/Pelko", false, false},
-                         Case{"/500/Pelko", true, false}}) {
-        SCOPED_TRACE(std::string(c.route) + (c.accept ? " accepted" : " refused"));
-        SetUp();
-        fs::remove(dir_.PathOf("Pelko.old"));
-        Downloader dl;
-        dl.KeepPrevious(true);
-        dl.Check([accept = c.accept](int) -> std::string { return accept ? "" : "not ours"; });
-        Recorder rec(dl);
         Start(dl, rec, server_.Url(c.route));
         ASSERT_TRUE(rec.Run([&] { return !rec.completes.empty(); }));
-        if (!c.replaced) {
-            ExpectOnly(kOld);
-            continue;
+        const bool fetched = std::string(c.route) == "/ok/Pelko";
+        const bool replaced = fetched && c.accept;
+        EXPECT_TRUE(!fetched || seen == kNew);
+        EXPECT_EQ(rec.completes, std::vector<std::int32_t>{
+                                     replaced  ? static_cast<std::int32_t>(kNew.size())
+                                     : fetched ? StatusOf(DownloadFailure::Refused)
+                                               : StatusOf(DownloadFailure::HttpStatus)});
+        if (fetched && !c.accept) {
+            EXPECT_EQ(dl.LastError(), "not ours");
         }
-        std::ifstream kept(dir_.PathOf("Pelko.old"), std::ios::binary);
-        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), kOld);
-        EXPECT_EQ(fs::status(dir_.PathOf("Pelko.old")).permissions(), kOldMode);
-        fs::remove(dir_.PathOf("Pelko.old"));
-        ExpectOnly(kNew);
+        if (replaced && c.keep) {
+            EXPECT_EQ(Read("Pelko.old"), kOld);
+            EXPECT_EQ(fs::status(dir_.PathOf("Pelko.old")).permissions(), kOldMode);
+            fs::remove(dir_.PathOf("Pelko.old"));
+        }
+        ExpectOnly(replaced ? kNew : kOld);
     }
 }
 

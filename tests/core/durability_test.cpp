@@ -10,7 +10,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -23,11 +24,8 @@ namespace {
 std::vector<std::string>* calls = nullptr;
 
 std::string PathOf(int fd) {
-    char link[64];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    char target[4096];
-    const ssize_t n = ::readlink(link, target, sizeof target - 1);
-    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : "?";
+    std::error_code error;
+    return std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error).string();
 }
 
 }  // namespace
@@ -56,21 +54,16 @@ class Durability : public ::testing::Test {
     // Each rename onto target comes after an fsync of the file it moves and
     // is followed by an fsync of the folder.
     void ExpectFlushedAround(const std::string& target) {
-        const std::string folder = dir_.path().string();
         int renames = 0;
-        for (std::size_t i = 0; i < log_.size(); ++i) {
-            const std::string& call = log_[i];
-            if (call.rfind("rename ", 0) != 0 || call.substr(call.rfind(' ') + 1) != target) continue;
+        for (auto call = log_.begin(); call != log_.end(); ++call) {
+            const auto space = call->rfind(' ');
+            if (call->rfind("rename ", 0) != 0 || call->substr(space + 1) != target) continue;
             ++renames;
-            const std::string from = call.substr(7, call.rfind(' ') - 7);
-            bool flushed = false;
-            for (std::size_t k = 0; k < i; ++k) flushed = flushed || log_[k] == "fsync " + from;
-            EXPECT_TRUE(flushed) << call << " without its bytes flushed first";
-            bool folder_after = false;
-            for (std::size_t k = i + 1; k < log_.size(); ++k) {
-                folder_after = folder_after || log_[k] == "fsync " + folder;
-            }
-            EXPECT_TRUE(folder_after) << call << " without its folder flushed after";
+            const std::string from = "fsync " + call->substr(7, space - 7);
+            EXPECT_NE(std::find(log_.begin(), call, from), call)
+                << *call << " without its bytes flushed first";
+            EXPECT_NE(std::find(call + 1, log_.end(), "fsync " + dir_.path().string()), log_.end())
+                << *call << " without its folder flushed after";
         }
         EXPECT_GE(renames, 1) << "nothing was renamed onto " << target;
     }

@@ -12,9 +12,9 @@ using pelko::layout::Rect;
 
 namespace {
 
-// A control as the form holds it: a tag and a rectangle in twips.
-class FakeControl : public Control {
-public:
+// A control as the form holds it: a tag and a rectangle in twips; one that
+// cannot be placed (a menu) throws, as the toolkit's would.
+struct FakeControl : Control {
     explicit FakeControl(Rect r, bool movable = true) : rect_(r), movable_(movable) {}
     std::string Tag() const override { return tag_; }
     void SetTag(const std::string& t) override { tag_ = t; }
@@ -42,26 +42,25 @@ TEST(Layout, RoundHalfEvenTable) {
         {-1e12, -2147483647 - 1},
     };
     for (const auto& [in, want] : cases) EXPECT_EQ(pelko::layout::RoundHalfEven(in), want) << in;
+    // The recorded form size rounds the same way.
+    const auto rec = pelko::layout::Record(100.5, 101.5, {});
+    EXPECT_EQ(rec.width, 100);
+    EXPECT_EQ(rec.height, 102);
 }
 
-TEST(Layout, RecordTextOfTheBrowserAtStart) {
+TEST(Layout, RecordTexts) {
     EXPECT_EQ(pelko::layout::FormatRecord({0, 0, 15255, 9735}), "0 0 15255 9735 ");
-    EXPECT_EQ(pelko::layout::ParseRecord("0 0 15255 9735 "), (Rect{0, 0, 15255, 9735}));
-}
-
-TEST(Layout, OddTagTexts) {
     // A number ends at a blank; with no blank left it is 0 and reading stays put.
-    EXPECT_EQ(pelko::layout::ParseRecord(""), (Rect{}));
-    EXPECT_EQ(pelko::layout::ParseRecord("12 34"), (Rect{12, 0, 0, 0}));
-    EXPECT_EQ(pelko::layout::ParseRecord("1.5 -2 3e2 4 trailing"), (Rect{1.5, -2, 300, 4}));
+    const std::vector<std::pair<const char*, Rect>> cases = {
+        {"0 0 15255 9735 ", {0, 0, 15255, 9735}},
+        {"", {}},
+        {"12 34", {12, 0, 0, 0}},
+        {"1.5 -2 3e2 4 trailing", {1.5, -2, 300, 4}},
+    };
+    for (const auto& [text, want] : cases) EXPECT_EQ(pelko::layout::ParseRecord(text), want) << text;
     for (const char* bad : {"x 1 2 3 ", "1  2 3 ", "nan 0 0 0 ", "inf 0 0 0 ", "1,5 0 0 0 "}) {
         EXPECT_THROW(pelko::layout::ParseRecord(bad), std::invalid_argument) << bad;
     }
-}
-
-TEST(Layout, RecordedSizeOfZeroDoesNotDivide) {
-    EXPECT_EQ(pelko::layout::Factor(15240, 0), 1.0);
-    EXPECT_EQ(pelko::layout::Factor(7620, 15240), 0.5);
 }
 
 TEST(Layout, EveryResizeBackToTheStartSizeIsExact) {
@@ -74,23 +73,17 @@ TEST(Layout, EveryResizeBackToTheStartSizeIsExact) {
     EXPECT_EQ(rec.width, 15240);
     EXPECT_EQ(rec.height, 9750);
     for (int w = 15; w <= 40000; w += 4441) {
-        for (int h = 15; h <= 30000; h += 3313) {
-            pelko::layout::Scale(rec, w, h, all);
-        }
+        for (int h = 15; h <= 30000; h += 3313) pelko::layout::Scale(rec, w, h, all);
     }
     pelko::layout::Scale(rec, 15240, 9750, all);
     EXPECT_EQ(browser.rect_, (Rect{0, 0, 15255, 9735}));
     EXPECT_EQ(text.rect_, (Rect{9360, 6120, 1215, 495}));
     EXPECT_EQ(odd.rect_, (Rect{7, 13, 1, 3}));
-}
-
-TEST(Layout, BrowserKeepsItsProportion) {
-    FakeControl browser({0, 0, 15255, 9735});
-    std::vector<Control*> all{&browser};
-    const auto rec = pelko::layout::Record(15240, 9750, all);
+    // Each side keeps its own factor, and a recorded size of zero does not divide.
     pelko::layout::Scale(rec, 30480, 4875, all);
     EXPECT_DOUBLE_EQ(browser.rect_.width, 30510);
     EXPECT_DOUBLE_EQ(browser.rect_.height, 4867.5);
+    EXPECT_EQ(pelko::layout::Factor(15240, 0), 1.0);
 }
 
 TEST(Layout, FailingControlsAreSkippedOneByOne) {
@@ -108,11 +101,4 @@ TEST(Layout, FailingControlsAreSkippedOneByOne) {
     EXPECT_EQ(before.moves, 0);
     EXPECT_EQ(menu.moves, 0);
     EXPECT_EQ(after.rect_, (Rect{300, 600, 900, 1200}));
-}
-
-TEST(Layout, RecordedSizeRoundsHalfToEven) {
-    std::vector<Control*> none;
-    const auto rec = pelko::layout::Record(100.5, 101.5, none);
-    EXPECT_EQ(rec.width, 100);
-    EXPECT_EQ(rec.height, 102);
 }

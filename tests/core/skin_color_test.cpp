@@ -51,13 +51,10 @@ TEST(SkinColor, WholeTurnsAreExactAndTurnsComeBack) {
 
 TEST(SkinColor, HueRoundsHalvesToEven) {
     // r x 360: 0, 22.5, 67.5, 112.5, 0.49997, 0.500004 and just below 360.
-    const std::vector<std::pair<float, int>> cases = {{0.0f, 0},
-                                                      {0.0625f, 22},
-                                                      {0.1875f, 68},
-                                                      {0.3125f, 112},
-                                                      {0.0013888f, 0},
-                                                      {0.0013889f, 1},
-                                                      {std::nextafter(1.0f, 0.0f), 360}};
+    const std::vector<std::pair<float, int>> cases = {
+        {0.0f, 0},         {0.0625f, 22},     {0.1875f, 68}, {0.3125f, 112},
+        {0.0013888f, 0},   {0.0013889f, 1},   {std::nextafter(1.0f, 0.0f), 360},
+    };
     for (const auto& [r, want] : cases) EXPECT_EQ(HueFromUniform(r), want) << r;
 }
 

@@ -24,9 +24,7 @@ def expected_files(app_dir):
     """Every file of an install, relative to the prefix; the outside tools
     come along only when the built program folder has them."""
     folder = list(PROGRAM_FOLDER)
-    tools = os.path.join(app_dir, "tools")
-    for root, _, names in os.walk(tools):
-        folder += [os.path.relpath(os.path.join(root, n), app_dir) for n in names]
+    folder += ["tools/" + f for f in files_below(os.path.join(app_dir, "tools"))]
     return sorted(["lib/pelko/" + f for f in folder] + SHARED)
 
 
@@ -44,41 +42,35 @@ def run(cmd, env=None, check=True):
     return done
 
 
+def _env(destdir):
+    env = {k: v for k, v in os.environ.items() if k != "DESTDIR"}
+    return {**env, "DESTDIR": destdir} if destdir else env
+
+
 def install(prefix, destdir=None):
-    env = dict(os.environ)
-    env.pop("DESTDIR", None)
-    if destdir:
-        env["DESTDIR"] = destdir
-    return run([CMAKE, "--install", BUILD, "--prefix", prefix], env)
+    return run([CMAKE, "--install", BUILD, "--prefix", prefix], _env(destdir))
 
 
 def uninstall(destdir=None, check=True):
-    env = dict(os.environ)
-    env.pop("DESTDIR", None)
-    if destdir:
-        env["DESTDIR"] = destdir
-    return run([CMAKE, "--build", BUILD, "--target", "uninstall"], env, check)
+    return run([CMAKE, "--build", BUILD, "--target", "uninstall"], _env(destdir), check)
 
 
 @contextlib.contextmanager
 def build_records_kept():
     """The build folder's install records as they were before the test: a
     developer's next uninstall must still find their own install."""
-    names = ("install_manifest.txt", "install_destdir.txt")
+    paths = [os.path.join(BUILD, n) for n in ("install_manifest.txt", "install_destdir.txt")]
     saved = {}
-    for name in names:
-        path = os.path.join(BUILD, name)
-        if os.path.exists(path):
-            with open(path, "rb") as f:
-                saved[name] = f.read()
+    for path in filter(os.path.exists, paths):
+        with open(path, "rb") as f:
+            saved[path] = f.read()
     try:
         yield
     finally:
-        for name in names:
-            path = os.path.join(BUILD, name)
-            if name in saved:
+        for path in paths:
+            if path in saved:
                 with open(path, "wb") as f:
-                    f.write(saved[name])
+                    f.write(saved[path])
             elif os.path.exists(path):
                 os.remove(path)
 

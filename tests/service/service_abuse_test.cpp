@@ -1,6 +1,6 @@
-// The real pelko-service program under abuse: broken and hostile requests,
-// absurd ranges, huge headers and a flood of connections that never finish
-// a request. It must refuse what it cannot serve, stay up and small, and
+// The real pelko-service program under abuse: broken requests, huge headers
+// and a flood of connections that never finish a request (hostile paths and
+// absurd ranges go to the server in-process, static_server_test.cpp). It must refuse what it cannot serve, stay up and small, and
 // keep answering a good request in time.
 
 #include <fcntl.h>
@@ -28,7 +28,6 @@ class AbuseTest : public ::testing::Test {
   protected:
     void SetUp() override {
         www_ = PutWebRootBesideSecret(dir_);
-        dir_.Put("www/tv/app.html", "<html>TV</html>");
         service_ = std::make_unique<Service>(
             std::vector<const char*>{"--root", www_.c_str(), "--port", "0"},
             G_SUBPROCESS_FLAGS_STDERR_SILENCE);
@@ -39,9 +38,9 @@ class AbuseTest : public ::testing::Test {
         port_ = static_cast<std::uint16_t>(std::stoul(port[1]));
     }
 
-    Reply Get(const std::string& target, const std::string& headers = "") {
-        return Exchange(port_, "GET " + target + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" +
-                                   headers + "\r\n");
+    unsigned GetDigits() {
+        return Exchange(port_, "GET /digits.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+            .status;
     }
 
     // The server's resident memory in KiB, 0 once it is gone.
@@ -93,77 +92,7 @@ TEST_F(AbuseTest, MalformedRequestsAreRefused) {
         EXPECT_EQ(r.closed, c.answered);
         EXPECT_EQ(r.body.find("0123456789"), std::string::npos);
     }
-    EXPECT_EQ(Get("/digits.txt").status, 200u);
-}
-
-// Sent raw, as no HTTP client would send them.
-TEST_F(AbuseTest, TraversalAttemptsNeverLeaveTheRoot) {
-    const char* const attempts[] = {
-        "/../outside/secret.txt",
-        "/tv/../../outside/secret.txt",
-        "/%2e%2e/outside/secret.txt",
-        "/%2E%2E/%2e%2e/outside/secret.txt",
-        "/tv/%2e%2e%2f%2e%2e%2foutside/secret.txt",
-        "/....//....//outside/secret.txt",
-        "/..%2f..%2foutside/secret.txt",
-        "/..\\..\\outside\\secret.txt",
-        "/%5c..%5coutside%5csecret.txt",
-        "/digits.txt%00.html",
-        "/%00",
-        "/%c0%ae%c0%ae/outside/secret.txt",
-        "/%c0%af..%c0%afoutside/secret.txt",
-        "/%e0%80%ae%e0%80%ae/outside/secret.txt",
-        "/%25%32%65%25%32%65/outside/secret.txt",
-        "/%2",
-        "//../outside/secret.txt",
-        "/.%2e/outside/secret.txt",
-        "/private.txt",
-    };
-    for (const char* target : attempts) {
-        SCOPED_TRACE(target);
-        const Reply r = Get(target);
-        EXPECT_TRUE(r.status == 400 || r.status == 403 || r.status == 404) << r.status;
-        EXPECT_EQ(r.body.find(kSecret), std::string::npos);
-    }
-    EXPECT_EQ(Get("/tv/app.html").status, 200u);
-}
-
-TEST_F(AbuseTest, AbsurdRangesAreRefusedOrIgnored) {
-    std::string many = "bytes=0-0";
-    for (int i = 1; i < 2000; ++i)
-        many += "," + std::to_string(i % 10) + "-" + std::to_string(i % 10);
-    const struct {
-        std::string range;
-        unsigned status;
-        std::string body;
-    } cases[] = {
-        {"bytes=-1-5", 200, "0123456789"},
-        {"bytes=5--1", 200, "0123456789"},
-        {"bytes=9223372036854775808-", 416, ""},
-        {"bytes=18446744073709551615-18446744073709551615", 416, ""},
-        {"bytes=18446744073709551616-", 200, "0123456789"},
-        {"bytes=0-18446744073709551616", 200, "0123456789"},
-        {"bytes=-18446744073709551616", 200, "0123456789"},
-        {"bytes=-18446744073709551615", 206, "0123456789"},
-        {"bytes=2-9223372036854775807", 206, "23456789"},
-        {"bytes=8-3", 200, "0123456789"},
-        {"bytes=10-20", 416, ""},
-        {"bytes=-0", 416, ""},
-        {many, 200, "0123456789"},
-        {"bytes=0-1,0-1", 200, "0123456789"},
-        {"items=0-1", 200, "0123456789"},
-        {"bytes=0x1-2", 200, "0123456789"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.range.substr(0, 60));
-        const Reply r = Get("/digits.txt", "Range: " + c.range + "\r\n");
-        EXPECT_EQ(r.status, c.status);
-        if (c.status != 416) {
-            EXPECT_EQ(r.body, c.body);
-        } else {
-            EXPECT_NE(r.head.find("content-range: bytes */10"), std::string::npos);
-        }
-    }
+    EXPECT_EQ(GetDigits(), 200u);
 }
 
 // Connections that never finish their request used to pile up: each kept
@@ -171,7 +100,7 @@ TEST_F(AbuseTest, AbsurdRangesAreRefusedOrIgnored) {
 // so that 4000 of them took 70 MB and kept a good request waiting for
 // seconds. Now the oldest give way (StaticServer::kMaxConnections).
 TEST_F(AbuseTest, FloodOfHalfOpenConnectionsAndHugeHeaders) {
-    ASSERT_EQ(Get("/digits.txt").status, 200u);
+    ASSERT_EQ(GetDigits(), 200u);
     const long rss_before = RssKib();
 
     // Room for the flood on our side; the server has the limit it started with.
@@ -186,7 +115,7 @@ TEST_F(AbuseTest, FloodOfHalfOpenConnectionsAndHugeHeaders) {
     const char* slowest_when = "";
     const auto good_request = [&](const char* when) {
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(Get("/digits.txt").status, 200u) << when;
+        EXPECT_EQ(GetDigits(), 200u) << when;
         const auto took = std::chrono::steady_clock::now() - start;
         if (took > slowest) {
             slowest = took;

@@ -43,6 +43,18 @@ GDBusConnection* Connect() {
         nullptr, nullptr, nullptr);
 }
 
+// A reply as text, strings without their quotes; "<none>" for no reply.
+std::string Printed(GVariant* v) {
+    if (v == nullptr) return "<none>";
+    gchar* printed = g_variant_is_of_type(v, G_VARIANT_TYPE_STRING)
+                         ? g_variant_dup_string(v, nullptr)
+                         : g_variant_print(v, FALSE);
+    const std::string s = printed;
+    g_free(printed);
+    g_variant_unref(v);
+    return s;
+}
+
 constexpr const char* kWatcherXml = R"xml(<node>
  <interface name="org.kde.StatusNotifierWatcher">
   <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
@@ -155,24 +167,15 @@ class Watcher {
         g_variant_unref(r);
         return v;
     }
-    std::string ItemText(const char* property) {
-        GVariant* v = Item(property);
-        if (v == nullptr) return "<none>";
-        std::string s;
-        if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING)) {
-            s = g_variant_get_string(v, nullptr);
-        } else {
-            gchar* printed = g_variant_print(v, FALSE);
-            s = printed;
-            g_free(printed);
-        }
-        g_variant_unref(v);
-        return s;
+    std::string ItemText(const char* property) { return Printed(Item(property)); }
+    // A request that only its effect answers.
+    void Send(const char* path, const char* iface, const char* method, GVariant* args,
+              std::string* error = nullptr) {
+        if (GVariant* r = Call(path, iface, method, args, error)) g_variant_unref(r);
     }
     void Host(const char* method) {
-        GVariant* r = Call("/StatusNotifierItem", "org.kde.StatusNotifierItem", method,
-                           g_variant_new("(ii)", 10, 10));
-        if (r != nullptr) g_variant_unref(r);
+        Send("/StatusNotifierItem", "org.kde.StatusNotifierItem", method,
+             g_variant_new("(ii)", 10, 10));
     }
     int Count(const std::string& signal) const {
         return static_cast<int>(std::count(signals.begin(), signals.end(), signal));
@@ -277,9 +280,8 @@ TEST_F(TrayProtocol, HostRequestsRaiseTheIconsEventsOneAtATime) {
     EXPECT_EQ(events, (std::vector<std::string>{"LDbl"}));
     events.clear();
     w.Host("SecondaryActivate");
-    GVariant* r = w.Call("/StatusNotifierItem", "org.kde.StatusNotifierItem", "Scroll",
-                         g_variant_new("(is)", 1, "vertical"));
-    if (r != nullptr) g_variant_unref(r);
+    w.Send("/StatusNotifierItem", "org.kde.StatusNotifierItem", "Scroll",
+           g_variant_new("(is)", 1, "vertical"));
     Settle();
     EXPECT_TRUE(events.empty()) << "no middle button, no wheel";
 
@@ -331,14 +333,8 @@ TEST_F(TrayProtocol, MenuIsOfferedAsItStandsAndRunsTheChosenEntry) {
     ASSERT_TRUE(Spin([&] { return !w.items.empty(); }));
     EXPECT_EQ(w.ItemText("Menu"), "'/MenuBar'");
     auto layout = [&] {
-        GVariant* r = w.Call("/MenuBar", "com.canonical.dbusmenu", "GetLayout",
-                             g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)));
-        if (r == nullptr) return std::string("<none>");
-        gchar* printed = g_variant_print(r, FALSE);
-        std::string s = printed;
-        g_free(printed);
-        g_variant_unref(r);
-        return s;
+        return Printed(w.Call("/MenuBar", "com.canonical.dbusmenu", "GetLayout",
+                              g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0))));
     };
     std::string tree = layout();
     EXPECT_NE(tree.find("'label': <'显示主界面'>, 'enabled': <true>, 'visible': <false>"),
@@ -362,10 +358,8 @@ TEST_F(TrayProtocol, MenuIsOfferedAsItStandsAndRunsTheChosenEntry) {
     EXPECT_NE(tree.find("'toggle-state': <1>"), std::string::npos);
 
     auto event = [&](int id, std::string* error = nullptr) {
-        GVariant* r =
-            w.Call("/MenuBar", "com.canonical.dbusmenu", "Event",
-                   g_variant_new("(isvu)", id, "clicked", g_variant_new_int32(0), 0u), error);
-        if (r != nullptr) g_variant_unref(r);
+        w.Send("/MenuBar", "com.canonical.dbusmenu", "Event",
+               g_variant_new("(isvu)", id, "clicked", g_variant_new_int32(0), 0u), error);
     };
     event(1);
     ASSERT_TRUE(Spin([&] { return shown == 1; }));
@@ -399,11 +393,8 @@ TEST_F(TrayProtocol, FollowsTheWatcherAndFallsBackWhenItGoes) {
         // A deleted icon leaves the bus with its name; shown again, it registers again.
         tray->DeleteIcon();
         EXPECT_FALSE(tray->Embedded());
-        std::string error;
         Settle();
-        GVariant* r = again.Call("/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
-                                 g_variant_new("(ss)", "org.kde.StatusNotifierItem", "Id"), &error);
-        EXPECT_EQ(r, nullptr);
+        EXPECT_EQ(again.ItemText("Id"), "<none>");
         ASSERT_TRUE(tray->ShowIcon());
         ASSERT_TRUE(Spin([&] { return again.items.size() == 2; }));
     }

@@ -158,6 +158,15 @@ void Form1::Close() {
     EndWait();
 }
 
+// Closed by the user, or the window manager for them: the same end as being
+// told to stop, which leaves no temporary file behind, and the program ends
+// with the window whatever may still hold it.
+bool Form1::on_delete_event(GdkEventAny*) {
+    Close();
+    if (auto app = Gio::Application::get_default()) app->quit();
+    return true;
+}
+
 void Form1::on_realize() {
     Gtk::Window::on_realize();
     // No maximise button and no resizing, as with a fixed single border.

@@ -41,6 +41,7 @@ class Form1 : public Gtk::Window {
 
   protected:
     void on_realize() override;
+    bool on_delete_event(GdkEventAny* event) override;
 
   private:
     void Form_Load();

@@ -6,6 +6,7 @@ import os
 import re
 import signal
 import stat
+import subprocess
 import sys
 import unittest
 
@@ -178,7 +179,10 @@ class Updater(UpdaterCase):
                       what="the temporary file")
         pt.run("xdotool", "windowactivate", "--sync", str(self.wid))
         pt.run("xdotool", "key", "--clearmodifiers", "alt+F4")
-        self.assertEqual(self.p.proc.wait(10), 0)
+        try:
+            self.assertEqual(self.p.proc.wait(10), 0)
+        except subprocess.TimeoutExpired:
+            self.fail("still running after alt+F4; window shown: %s" % pt.is_viewable(self.wid))
         with open(self.program, "rb") as f:
             self.assertEqual(f.read(), OLD_PROGRAM)
         self.assertEqual(sorted(os.listdir(self.app_dir)), self.files_before)

@@ -59,4 +59,16 @@ void BusObject::Emit(const char* signal, GVariant* args) {
                                   args, nullptr);
 }
 
+void BusObject::EmitPropertiesChanged(GVariant* changed) {
+    if (id_ == 0) {
+        g_variant_unref(g_variant_ref_sink(changed));
+        return;
+    }
+    g_dbus_connection_emit_signal(
+        bus_, nullptr, path_.c_str(), "org.freedesktop.DBus.Properties", "PropertiesChanged",
+        g_variant_new("(s@a{sv}@as)", node_->interfaces[0]->name, changed,
+                      g_variant_new_strv(nullptr, 0)),
+        nullptr);
+}
+
 }  // namespace pelko

@@ -35,6 +35,9 @@ class BusObject {
     bool Exported() const { return id_ != 0; }
     // Sends the signal while exported; args (floating) are consumed either way.
     void Emit(const char* signal, GVariant* args = nullptr);
+    // Tells that properties changed: changed is an a{sv} of their new values
+    // (floating), consumed either way.
+    void EmitPropertiesChanged(GVariant* changed);
     const std::string& Path() const { return path_; }
 
   private:

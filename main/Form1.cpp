@@ -98,6 +98,8 @@ Form1::Form1() {
         ui::Guarded(this, [this] { WebBrowser1_LeaveFullscreen(); }));
     WebBrowser1.PlayingChanged().connect(
         ui::Guarded(this, [this](bool playing) { WebBrowser1_PlayingChanged(playing); }));
+    WebBrowser1.Media().Changed().connect(ui::Guarded(this, [this] { WebBrowser1_MediaChanged(); }));
+    WebBrowser1.TitleChanged().connect(ui::Guarded(this, [this] { WebBrowser1_MediaChanged(); }));
     signal_show().connect([this] { UpdateIdleInhibit(); });
     signal_hide().connect([this] { UpdateIdleInhibit(); });
 }
@@ -566,6 +568,7 @@ void Form1::Unload() {
     unloaded_ = true;
     ui::Guarded(this, [this] { Form_QueryUnload(); })();
     Inhibitor.Inhibit(false);
+    Player.Withdraw();
     if (held_) {
         app_->release();
         held_ = false;
@@ -612,6 +615,12 @@ void Form1::WebBrowser1_LeaveFullscreen() {
 }
 
 void Form1::WebBrowser1_PlayingChanged(bool) { UpdateIdleInhibit(); }
+
+void Form1::WebBrowser1_MediaChanged() {
+    if (unloaded_) return;
+    const std::string title = WebBrowser1.Title();
+    Player.Update(WebBrowser1.Media().State(), title.empty() ? std::string(get_title()) : title);
+}
 
 void Form1::UpdateIdleInhibit() {
     Inhibitor.Inhibit(!unloaded_ && get_visible() && WindowState() != 1 && WebBrowser1.Playing());

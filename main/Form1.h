@@ -18,6 +18,7 @@
 #include "core/uniform_sequence.h"
 #include "main/CTray.h"
 #include "main/IdleInhibitor.h"
+#include "main/MediaPlayer.h"
 #include "main/WebBrowser.h"
 
 namespace pelko {
@@ -112,6 +113,7 @@ class Form1 : public Gtk::Window {
     void WebBrowser1_PlayingChanged(bool playing);
     // The screen stays on while the page plays in a window one can see.
     void UpdateIdleInhibit();
+    void WebBrowser1_MediaChanged();
 
     void HideToTray();
     void ShowFromTray();
@@ -163,6 +165,9 @@ class Form1 : public Gtk::Window {
     Gtk::MenuItem ab{"关于程序"};
 
     IdleInhibitor Inhibitor;
+    // The desktop's media controls and keys steer the page's media.
+    MediaPlayer Player{{[this] { Reactivate(); }, [this] { quit_Click(); },
+                        [this](const char* action) { WebBrowser1.Media().Command(action); }}};
     // When the page's process last ended by itself and was reloaded.
     std::optional<std::chrono::steady_clock::time_point> last_reload_;
     static constexpr std::chrono::seconds kReloadInterval{10};

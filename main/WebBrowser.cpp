@@ -1,5 +1,6 @@
 #include "main/WebBrowser.h"
 
+#include "core/program_folder.h"
 #include "core/test_hooks.h"
 #include "core/text.h"
 
@@ -8,6 +9,8 @@ namespace pelko {
 namespace {
 
 constexpr const char* kSelfKey = "pelko-browser";
+// Where the program folder keeps what the engine loads into the page's processes.
+constexpr const char* kPageProcessFolder = "web-process";
 
 WebBrowser* Self(gpointer data) { return static_cast<WebBrowser*>(data); }
 
@@ -18,36 +21,6 @@ bool IsDocumentRequest(WebKitURIRequest* request) {
     const char* accept = soup_message_headers_get_one(headers, "Accept");
     return accept != nullptr && g_str_has_prefix(accept, "text/html");
 }
-
-// Watches the media of every frame from a script world of our own, which the
-// page cannot see or disturb, and says whether any of it plays. Media events
-// do not bubble, hence the listeners in the capture phase.
-constexpr const char* kScriptWorld = "pelko";
-constexpr const char* kPlaybackChannel = "playback";
-constexpr const char* kPlaybackWatcher = R"js(
-(function () {
-  var id = Math.random().toString(36).slice(2) + Date.now().toString(36);
-  var last = false;
-  function playing() {
-    var media = document.querySelectorAll("video, audio");
-    for (var i = 0; i < media.length; i++) {
-      var m = media[i];
-      if (!m.paused && !m.ended && !m.error) return true;
-    }
-    return false;
-  }
-  function tell(now) {
-    if (now === last) return;
-    last = now;
-    window.webkit.messageHandlers.playback.postMessage(id + (now ? " 1" : " 0"));
-  }
-  function report() { tell(playing()); }
-  ["play", "playing", "pause", "ended", "emptied", "abort", "error"].forEach(function (type) {
-    document.addEventListener(type, report, true);
-  });
-  window.addEventListener("pagehide", function () { tell(false); });
-})();
-)js";
 
 // WebKit's media player now and then never finishes a seek made while a
 // stream is starting: an HLS player that skips the small gap before the
@@ -106,6 +79,8 @@ WebBrowser::WebBrowser() {
     WebKitWebsiteDataManager* manager = data_.NewManager();
     context_ = webkit_web_context_new_with_website_data_manager(manager);
     g_object_unref(manager);
+    webkit_web_context_set_web_extensions_directory(
+        context_, (ProgramFolder() + "/" + kPageProcessFolder).c_str());
     if (data_.Persistent()) {
         webkit_cookie_manager_set_persistent_storage(
             webkit_web_context_get_cookie_manager(context_), data_.CookieFile().c_str(),
@@ -148,24 +123,21 @@ WebBrowser::WebBrowser() {
     connect("button-press-event", G_CALLBACK(OnButtonPress));
     connect("enter-fullscreen", G_CALLBACK(OnEnterFullscreen));
     connect("leave-fullscreen", G_CALLBACK(OnLeaveFullscreen));
+    handlers_.push_back(g_signal_connect_swapped(
+        view_, "notify::title", G_CALLBACK(+[](gpointer self) { Self(self)->title_changed_.emit(); }),
+        this));
     WatchPlayback();
     guard_ = std::make_unique<PageGuard>(context_, view_);
 }
 
 void WebBrowser::WatchPlayback() {
-    WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(view_);
-    const std::string signal = std::string("script-message-received::") + kPlaybackChannel;
-    playback_handler_ =
-        g_signal_connect(content, signal.c_str(), G_CALLBACK(OnPlaybackMessage), this);
-    webkit_user_content_manager_register_script_message_handler_in_world(content, kPlaybackChannel,
-                                                                         kScriptWorld);
-    for (const char* source : {kPlaybackWatcher, kSeekRescue}) {
-        WebKitUserScript* script = webkit_user_script_new_for_world(
-            source, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
-            WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kScriptWorld, nullptr, nullptr);
-        webkit_user_content_manager_add_script(content, script);
-        webkit_user_script_unref(script);
-    }
+    media_ = std::make_unique<PageMedia>(view_);
+    media_->Changed().connect([this] { UpdatePlaying(); });
+    WebKitUserScript* rescue = webkit_user_script_new_for_world(
+        kSeekRescue, WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kScriptWorld, nullptr, nullptr);
+    webkit_user_content_manager_add_script(webkit_web_view_get_user_content_manager(view_), rescue);
+    webkit_user_script_unref(rescue);
     // Sound from media outside the document (new Audio()) is heard too.
     handlers_.push_back(g_signal_connect_swapped(
         view_, "notify::is-playing-audio",
@@ -181,7 +153,7 @@ WebBrowser::~WebBrowser() {
     first_load_.disconnect();
     g_object_set_data(G_OBJECT(view_), kSelfKey, nullptr);
     for (gulong id : handlers_) g_signal_handler_disconnect(view_, id);
-    g_signal_handler_disconnect(webkit_web_view_get_user_content_manager(view_), playback_handler_);
+    media_.reset();
     webkit_web_view_stop_loading(view_);
     g_object_unref(view_);
     g_object_unref(context_);
@@ -360,10 +332,7 @@ void WebBrowser::OnLoadChanged(WebKitWebView* view, WebKitLoadEvent event, gpoin
         case WEBKIT_LOAD_COMMITTED: {
             browser->stall_timer_.disconnect();
             // The frames of the page before are gone, and their players with them.
-            if (!browser->playing_.empty()) {
-                browser->playing_.clear();
-                browser->UpdatePlaying();
-            }
+            browser->media_->Forget();
             const char* uri = webkit_web_view_get_uri(view);
             browser->document_ = std::make_shared<HtmlDocument>(uri != nullptr ? uri : "");
             break;
@@ -431,8 +400,7 @@ void WebBrowser::OnWebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminat
     browser->EndProbe();
     browser->stall_timer_.disconnect();
     // Whatever played is gone with the process.
-    browser->playing_.clear();
-    browser->UpdatePlaying();
+    browser->media_->Forget();
     if (browser->fullscreen_) OnLeaveFullscreen(browser->view_, self);
     // Raised from the main loop, like a failure: what follows may ask a question.
     std::weak_ptr<bool> alive = browser->alive_;
@@ -465,27 +433,9 @@ void WebBrowser::ExitFullscreen() {
                                         -1, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
-void WebBrowser::OnPlaybackMessage(WebKitUserContentManager*, WebKitJavascriptResult* result,
-                                   gpointer self) {
-    JSCValue* value = webkit_javascript_result_get_js_value(result);
-    if (!jsc_value_is_string(value)) return;
-    gchar* text = jsc_value_to_string(value);
-    const std::string message = text != nullptr ? text : "";
-    g_free(text);
-    // "<frame id> 1" while that frame's media plays, "<frame id> 0" after.
-    const auto blank = message.rfind(' ');
-    if (blank == std::string::npos || blank == 0 || blank + 2 != message.size()) return;
-    Self(self)->SetPlaying(message.substr(0, blank), message[blank + 1] == '1');
-}
-
-void WebBrowser::SetPlaying(const std::string& frame, bool playing) {
-    if (playing) {
-        // Bounded: a page cannot grow this without end.
-        if (playing_.size() < 64) playing_.insert(frame);
-    } else {
-        playing_.erase(frame);
-    }
-    UpdatePlaying();
+std::string WebBrowser::Title() const {
+    const char* title = webkit_web_view_get_title(view_);
+    return title != nullptr ? title : "";
 }
 
 void WebBrowser::UpdatePlaying() {

@@ -9,10 +9,10 @@
 
 #include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "main/PageGuard.h"
+#include "main/PageMedia.h"
 #include "main/WebData.h"
 
 namespace pelko {
@@ -77,8 +77,13 @@ class WebBrowser {
     void ExitFullscreen();
 
     // Whether any audio or video of the page is playing now, and its changes.
-    bool Playing() const { return !playing_.empty() || audio_playing_; }
+    bool Playing() const { return media_->Playing() || audio_playing_; }
     sigc::signal<void(bool)>& PlayingChanged() { return playing_changed_; }
+    // The page's media as the desktop's media controls see it.
+    PageMedia& Media() { return *media_; }
+    // The document's title, empty while it has none.
+    std::string Title() const;
+    sigc::signal<void()>& TitleChanged() { return title_changed_; }
 
     // Whether sign-ins and page data outlive this run.
     bool PersistentData() const { return data_.Persistent(); }
@@ -110,10 +115,7 @@ class WebBrowser {
     static void OnProbeAnswered(GObject* view, GAsyncResult*, gpointer self);
     static gboolean OnEnterFullscreen(WebKitWebView*, gpointer self);
     static gboolean OnLeaveFullscreen(WebKitWebView*, gpointer self);
-    static void OnPlaybackMessage(WebKitUserContentManager*, WebKitJavascriptResult*,
-                                  gpointer self);
     void WatchPlayback();
-    void SetPlaying(const std::string& frame, bool playing);
     // Tells PlayingChanged when the whole of what plays has changed.
     void UpdatePlaying();
 
@@ -138,10 +140,8 @@ class WebBrowser {
     bool engine_started_ = false;
     std::string first_url_;
     sigc::connection first_load_;
-    gulong playback_handler_ = 0;
     bool fullscreen_ = false;
-    // The frames whose media plays, by the id each frame's watcher chose.
-    std::unordered_set<std::string> playing_;
+    std::unique_ptr<PageMedia> media_;
     bool audio_playing_ = false;
     bool reported_playing_ = false;
     std::shared_ptr<HtmlDocument> document_;
@@ -160,6 +160,7 @@ class WebBrowser {
     sigc::signal<void()> enter_fullscreen_;
     sigc::signal<void()> leave_fullscreen_;
     sigc::signal<void(bool)> playing_changed_;
+    sigc::signal<void()> title_changed_;
     // Pending failure reports hold this, so that none outlives the browser.
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };

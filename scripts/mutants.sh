@@ -88,6 +88,12 @@ MUTANTS = [
      "    if (WebBrowser1.Fullscreen()) {\n        panel_.Place(", "    if (false) {\n        panel_.Place("),
     ("always-on-top set the wrong way back after fullscreen", "main/Form1.cpp", "^gui_playback$",
      'set_keep_above(ui::GetTag(*this) == "0");', 'set_keep_above(ui::GetTag(*this) == "1");'),
+    ("the engine's own media player left on the bus", "main/PageProcess.cpp", "^gui_media_player$",
+     'g_setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/dev/null", TRUE);', ""),
+    ("play-pause key not passed to the page", "main/MediaPlayer.cpp", "^gui_media_player$",
+     'if (name == "PlayPause") action = "playpause";', ""),
+    ("player kept after the page's media is gone", "main/PageMedia.cpp", "^gui_media_player$",
+     " && m.networkState !== m.NETWORK_NO_SOURCE", ""),
     # updater
     ("updater tells success on a failed download", "updater/Form1.cpp", "^gui_updater$",
      "    if (status > 0) {", "    if (status != 0) {"),

@@ -11,7 +11,8 @@ BUILD = os.environ.get("PELKO_BUILD_DIR", "")
 CMAKE = os.environ.get("CMAKE", "cmake")
 DESKTOP_ID = "net.pelko.Pelko"
 # What one install of the build puts down, below the prefix.
-PROGRAM_FOLDER = ["Pelko", "PelkoUpdate", "update.ini", "readme.txt"] + [
+PROGRAM_FOLDER = ["Pelko", "PelkoUpdate", "update.ini", "readme.txt", "pelko.png",
+                  "web-process/libpelko-page.so"] + [
     "Skins/" + s for s in ("Blue.skn", "MediaPlayer9.Skn", "Studio.skn", "green.skn",
                            "mac.Skn", "wina.skn")]
 SHARED = ["bin/pelko", f"share/applications/{DESKTOP_ID}.desktop",

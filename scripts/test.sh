@@ -6,18 +6,26 @@
 # ctest (for example -LE gui for the quick ones only).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Each step says how long it took, on stderr.
+began=$SECONDS
+took() { echo "test.sh: $1 took $((SECONDS - began)) s" >&2; began=$SECONDS; }
 bash scripts/deps.sh
+took "packages"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELKO_TEST_HOOKS=ON >/dev/null
 cmake --build build -j"$(nproc)"
+took "the build"
 ctest --test-dir build --output-on-failure "$@"
+took "the tests"
 
 # The quick tests once more, built with AddressSanitizer and UBSan in
 # build-asan/ (scripts/test-sanitized.sh runs the GUI tests there too).
 if [ "${PELKO_SKIP_SANITIZE:-0}" != 1 ]; then
   bash scripts/test-sanitized.sh --quick
+  took "the sanitized build and its tests"
 fi
 # A short run of every fuzz target on its seeds (scripts/fuzz.sh runs them
 # longer): PELKO_FUZZ_SECONDS each, two at a time.
 if [ "${PELKO_SKIP_FUZZ:-0}" != 1 ]; then
   bash scripts/fuzz.sh "${PELKO_FUZZ_SECONDS:-5}"
+  took "the fuzz build and its runs"
 fi

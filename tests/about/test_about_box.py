@@ -74,7 +74,7 @@ class AboutTest(unittest.TestCase):
         box = pt.message_box(self.app, self.pid, "Pelko")
         found = pt.texts(box)[0], [n.getRoleName() + " " + n.name for n in pt.descendants(box)
                                    if n.getRoleName() in ("push button", "icon")]
-        pt.answer(box, "确定")
+        pt.press(box, "确定", click=True)
         pt.wait_until(lambda: not pt.windows_named("Pelko", self.pid), what="message box closed")
         return found
 

@@ -25,6 +25,8 @@ CAPTION = "Pelko网络电视"
 # The build's own key, which the built updater trusts, and the tool that signs.
 SIGNING_KEY = os.environ.get("PELKO_SIGNING_KEY", "")
 MINISIGN = os.environ.get("PELKO_MINISIGN") or "minisign"
+# The demo service's files: its TV page, its player and its clips.
+WWW = os.path.join(os.path.dirname(SERVICE), "www")
 
 
 def wait_until(predicate, timeout=15.0, interval=0.1, what="condition"):
@@ -40,6 +42,15 @@ def wait_until(predicate, timeout=15.0, interval=0.1, what="condition"):
     raise AssertionError(f"timed out waiting for {what() if callable(what) else what}")
 
 
+def holds(predicate, seconds, what="condition"):
+    """Fails if a condition stops holding within the time: for what must not happen."""
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if not predicate():
+            raise AssertionError(f"no longer {what}")
+        time.sleep(0.1)
+
+
 def run(*cmd):
     return subprocess.run(cmd, capture_output=True, text=True, check=False).stdout
 
@@ -52,11 +63,17 @@ def free_port():
 
 # ---------------------------------------------------------------- files
 
-def write(path, text, mode=0o644):
+def write(path, data, mode=0o644):
     os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "w", encoding="utf-8") as f:
-        f.write(text)
+    with open(path, "wb" if isinstance(data, bytes) else "w",
+              **({} if isinstance(data, bytes) else {"encoding": "utf-8"})) as f:
+        f.write(data)
     os.chmod(path, mode)
+
+
+def read(path, mode="r"):
+    with open(path, mode, **({} if "b" in mode else {"encoding": "utf-8", "newline": ""})) as f:
+        return f.read()
 
 
 def write_program(path, log="/dev/null", interpreter="/bin/sh"):
@@ -69,7 +86,7 @@ def write_program(path, log="/dev/null", interpreter="/bin/sh"):
 def desktop_handlers(env, log, handlers):
     """Makes fakes the desktop's defaults for {name: (type, field code)},
     in env's XDG_DATA_HOME and XDG_CONFIG_HOME; each start adds a line to
-    the log whose first argument is the name."""
+    the log (see write_program)."""
     program = os.path.join(env["XDG_DATA_HOME"], "pelko-handler")
     write_program(program, log)
     defaults = "[Default Applications]\n"
@@ -112,7 +129,6 @@ class FaultServer:
 
     def __init__(self):
         self.routes = {}
-        self.log = []
         self.queries = {}
         self._lock = threading.Lock()
         self._stop = threading.Event()
@@ -127,7 +143,6 @@ class FaultServer:
             def do_GET(self):
                 path, _, query = self.path.partition("?")
                 with outer._lock:
-                    outer.log.append(path)
                     outer.queries.setdefault(path, []).append(query)
                     route = outer.routes.get(path, (404, "text/html", "<h1>not here</h1>"))
                 status, ctype, body, *headers = route
@@ -167,15 +182,17 @@ class FaultServer:
         self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
         self.thread.start()
 
-    def page(self, path, html, status=200, ctype="text/html; charset=utf-8", headers=None):
-        self.routes[path] = (status, ctype, html, headers or {})
+    def page(self, path, body="", status=200, ctype="text/html; charset=utf-8", headers=None):
+        """What the path answers: the body with the status, or a status of
+        "stall", "truncated" (half the body) or "garbage"."""
+        self.routes[path] = (status, ctype, body, headers or {})
 
-    def fault(self, path, kind):
-        self.routes[path] = (kind, "", "")
+    def file(self, path, name, ctype):
+        """A file of the demo service's, by its name under WWW."""
+        self.page(path, read(os.path.join(WWW, name), "rb"), ctype=ctype)
 
     def hits(self, path):
-        with self._lock:
-            return self.log.count(path)
+        return len(self.reports(path))
 
     def reports(self, path):
         """The query texts of every request for the path, in order."""
@@ -215,6 +232,11 @@ class DemoService:
     def _read(self):
         for line in self.proc.stderr:
             self.lines.append(line.rstrip("\n"))
+
+    def heartbeats(self, since=0):
+        """The fields of each heartbeat the TV page sent, from line since on."""
+        return [dict(kv.split("=", 1) for kv in m.group(1).split("&") if "=" in kv)
+                for m in (re.search(r"/tv/heartbeat\?(\S+)", l) for l in self.lines[since:]) if m]
 
     def close(self):
         self.proc.terminate()
@@ -271,21 +293,6 @@ class Program:
 
 # ---------------------------------------------------------------- windows
 
-def children(pid):
-    """The whole process tree below a process, by pid."""
-    found, todo = [], [pid]
-    while todo:
-        p = todo.pop()
-        try:
-            with open(f"/proc/{p}/task/{p}/children") as f:
-                kids = [int(c) for c in f.read().split()]
-        except OSError:
-            kids = []
-        found += kids
-        todo += kids
-    return found
-
-
 def users_of(folder):
     """Processes other than this one whose program, working folder or an
     open file lies in the folder."""
@@ -321,15 +328,14 @@ def remove_folder(folder):
 
 
 def web_processes(pid):
-    """The browser's page processes started by a program."""
-    out = []
-    for child in children(pid):
-        try:
-            with open(f"/proc/{child}/comm") as f:
-                if f.read().strip().startswith("WebKitWebProces"):
-                    out.append(child)
-        except OSError:
-            pass
+    """The browser's page processes in the process tree below a program."""
+    out, todo = [], [pid]
+    while todo:
+        p = todo.pop()
+        with contextlib.suppress(OSError):
+            todo += map(int, read(f"/proc/{p}/task/{p}/children").split())
+            if p != pid and read(f"/proc/{p}/comm").startswith("WebKitWebProces"):
+                out.append(p)
     return out
 
 
@@ -379,9 +385,13 @@ def windows_named(name, pid=None, visible=True):
     return found
 
 
-def main_window(pid, timeout=20):
-    return wait_until(lambda: (windows_named(CAPTION, pid) or [None])[0], timeout,
-                      what="main window")
+def window(pid, name=CAPTION, timeout=20):
+    """The window of that title, of the process if one is given, once it shows."""
+    return wait_until(lambda: windows_named(name, pid), timeout, what=f"window {name}")[0]
+
+
+def window_pid(wid):
+    return int(run("xdotool", "getwindowpid", str(wid)).strip())
 
 
 def wm_state(wid):
@@ -442,10 +452,14 @@ def screenshot(path):
     run("import", "-window", "root", path)
 
 
-def pixel(path, x, y):
-    out = run("convert", path, "-format", f"%[pixel:p{{{x},{y}}}]", "info:-")
-    m = re.search(r"\((\d+),(\d+),(\d+)", out)
-    return tuple(int(v) for v in m.groups()) if m else None
+def pixels(*points):
+    """The colours on screen at the points, as (r, g, b)."""
+    with tempfile.TemporaryDirectory(prefix="pelko-shot-") as folder:
+        shot = os.path.join(folder, "screen.png")
+        screenshot(shot)
+        out = run("convert", shot, "-format",
+                  "".join(f"%[pixel:p{{{x},{y}}}];" for x, y in points), "info:-")
+    return [tuple(map(int, m)) for m in re.findall(r"\((\d+),(\d+),(\d+)", out)]
 
 
 # ---------------------------------------------------------------- accessibility
@@ -487,7 +501,7 @@ def state(node, st):
 
 
 def menu_bar(app):
-    return wait_until(lambda: (descendants(app, "menu bar") or [None])[0], what="menu bar")
+    return wait_until(lambda: descendants(app, "menu bar"), what="menu bar")[0]
 
 
 def menu_tree(app):
@@ -572,35 +586,31 @@ def dialogs(app, title=None):
 
 def message_box(app, pid, title, text=None, timeout=20):
     """A message box by its title (read from the window manager: the toolkit
-    names an alert after its kind) and, if given, its text."""
+    names an alert after its kind) and, if given, a text it shows."""
     def find():
-        if not windows_named(title, pid):
-            return None
-        for box in dialogs(app):
-            if text is None or text in texts(box):
-                return box
-        return None
-    return wait_until(find, timeout, what=f"message box {title} {text or ''}")
+        boxes = dialogs(app) if windows_named(title, pid) else []
+        return [b for b in boxes if text is None or any(text in t for t in texts(b))]
+    return wait_until(find, timeout, what=f"message box {title} {text or ''}")[0]
 
 
-def answer(box, caption):
-    """Clicks the button whose caption starts with the given text."""
-    buttons = [b for b in descendants(box, "push button") if b.name.startswith(caption)]
-    if not buttons:
-        raise AssertionError(f"no button {caption}")
+def button(node, caption, timeout=15):
+    """A push button by its caption, less any mnemonic mark, once it is there."""
+    return wait_until(lambda: [b for b in descendants(node, "push button")
+                               if b.name.replace("_", "").startswith(caption)],
+                      timeout, what=f"button {caption}")[0]
+
+
+def press(node, caption, click=False):
+    """Presses a button by its accessible action, or with the mouse."""
+    b = button(node, caption, 5)
+    if not click:
+        return activate(b)
     time.sleep(0.3)
-    click_at(*centre(buttons[0]))
+    click_at(*centre(b))
 
 
 def texts(node):
     return [l.name for l in descendants(node, "label")]
-
-
-def press(dialog, caption):
-    buttons = [b for b in descendants(dialog, "push button") if b.name.replace("_", "") == caption]
-    if not buttons:
-        raise AssertionError(f"no button {caption} in {[b.name for b in descendants(dialog, 'push button')]}")
-    activate(buttons[0])
 
 
 class GuiTest(unittest.TestCase):
@@ -624,22 +634,18 @@ class GuiTest(unittest.TestCase):
         """After a Yes to the version check: 开始 in PelkoUpdate, OK in its
         完成 box, and the window of the program it starts, whose pid is
         returned. check_updater sees the updater's pid while it runs."""
-        updater = wait_until(lambda: (windows_named("PelkoUpdate") or [None])[0],
-                             what="updater window")
-        upid = int(run("xdotool", "getwindowpid", str(updater)).strip())
-        self.addCleanup(lambda: run("kill", str(upid)))
+        upid = self.adopt(window(None, "PelkoUpdate"))
         if check_updater:
             check_updater(upid)
         uapp = application(upid)
-        activate(wait_until(lambda: descendants(uapp, "push button", "开始"),
-                            what="start button")[0])
-        box = wait_until(lambda: windows_named("完成", upid) and dialogs(uapp),
-                         30, what="done box")[0]
-        press(box, "确定")
-        main = wait_until(lambda: (windows_named(CAPTION) or [None])[0], 30,
-                          what="the updated program's window")
-        pid = int(run("xdotool", "getwindowpid", str(main)).strip())
-        self.addCleanup(lambda: run("kill", str(pid)))
+        press(uapp, "开始")
+        press(message_box(uapp, upid, "完成", timeout=30), "确定")
+        return self.adopt(window(None, timeout=30))
+
+    def adopt(self, wid):
+        """The pid of a window's program that another started, ended with the test."""
+        pid = window_pid(wid)
+        self.addCleanup(run, "kill", str(pid))
         return pid
 
     def _report(self, program):

@@ -16,11 +16,9 @@ class AboutMenu(pt.GuiTest):
     def setUp(self):
         super().setUp()
         self.server.page("/tv/app.html", pt.solid_page("#00ff00"))
-        p = pt.Program(os.path.join(self.app_dir, "Pelko"), self.server.host)
-        self.addCleanup(p.close)
-        self.p = p
-        self.wid = pt.main_window(p.proc.pid)
-        self.app = pt.application(p.proc.pid)
+        self.p = self.start()
+        self.wid = pt.window(self.p.proc.pid)
+        self.app = pt.application(self.p.proc.pid)
 
     def choose(self, menu, entry):
         # The pointer has to move for each click to be waited for.
@@ -28,17 +26,19 @@ class AboutMenu(pt.GuiTest):
         pt.choose(self.wid, self.app, menu, entry)
 
     def about_box(self):
-        return pt.wait_until(lambda: (pt.windows_named(ABOUT, self.p.proc.pid) or [None])[0],
-                             what="About box")
+        self.choose("帮助", "关于程序")
+        return pt.window(self.p.proc.pid, ABOUT)
 
     def close_about(self, wid):
-        frame = [f for f in pt.descendants(self.app, "frame", ABOUT, depth=1)][0]
+        """Closes the box, which outlived the main window, and the program with it."""
+        self.assertTrue(self.p.alive())
+        self.assertTrue(pt.is_viewable(wid))
         pt.run("xdotool", "mousemove", "0", "0")
-        pt.click_at(*pt.centre(pt.descendants(frame, "push button", "确定")[0]))
+        pt.press(pt.descendants(self.app, "frame", ABOUT, depth=1)[0], "确定", click=True)
         pt.wait_until(lambda: not pt.windows_named(ABOUT, self.p.proc.pid), what="box closed")
+        self.assertEqual(self.p.proc.wait(10), 0)
 
     def test_about_box_outlives_the_main_window(self):
-        self.choose("帮助", "关于程序")
         wid = self.about_box()
         self.choose("帮助", "关于程序")
         self.assertEqual(pt.windows_named(ABOUT, self.p.proc.pid), [wid])
@@ -47,13 +47,9 @@ class AboutMenu(pt.GuiTest):
         pt.wait_until(lambda: not pt.windows_named(pt.CAPTION, self.p.proc.pid),
                       what="main window closed")
         pt.wait_until(lambda: pt.tray_icon() is None, what="tray icon removed")
-        self.assertTrue(self.p.alive())
-        self.assertTrue(pt.is_viewable(wid))
         self.close_about(wid)
-        self.assertEqual(self.p.proc.wait(10), 0)
 
     def test_quit_from_tray_popup_while_hidden_removes_icon(self):
-        self.choose("帮助", "关于程序")
         wid = self.about_box()
         self.choose("窗口", "最小化")
         pt.wait_until(lambda: not pt.windows_named(pt.CAPTION, self.p.proc.pid),
@@ -61,10 +57,7 @@ class AboutMenu(pt.GuiTest):
         # "退出" is the pop-up's last entry.
         pt.tray_popup(self.p.proc.pid, ["End", "Return"])
         pt.wait_until(lambda: pt.tray_icon() is None, what="tray icon removed")
-        self.assertTrue(self.p.alive())
-        self.assertTrue(pt.is_viewable(wid))
         self.close_about(wid)
-        self.assertEqual(self.p.proc.wait(10), 0)
 
 
 if __name__ == "__main__":

@@ -32,17 +32,11 @@ class Installed(pt.GuiTest):
         self.wm_class = entry["StartupWMClass"]
 
         www = os.path.join(self.tmp, "www")
-        os.makedirs(os.path.join(www, "tv"))
-        with open(os.path.join(www, "tv", "app.html"), "w") as f:
-            f.write(pt.solid_page("#204060"))
-        with open(os.path.join(www, "up.ini"), "w") as f:
-            f.write("[ver]\r\nversion=9.0\r\n")
-        with open(os.path.join(self.folder, "Pelko"), "rb") as f:
-            program = f.read()
-        with open(os.path.join(www, "Pelko"), "wb") as f:
-            f.write(program + MARKER)
-        with open(os.path.join(www, "Pelko.minisig"), "wb") as f:
-            f.write(pt.sign(program + MARKER, "version:9.0 file:Pelko"))
+        program = pt.read(os.path.join(self.folder, "Pelko"), "rb") + MARKER
+        for name, data in (("tv/app.html", pt.solid_page("#204060")),
+                           ("up.ini", "[ver]\r\nversion=9.0\r\n"), ("Pelko", program),
+                           ("Pelko.minisig", pt.sign(program, "version:9.0 file:Pelko"))):
+            pt.write(os.path.join(www, name), data)
         self.service = pt.DemoService(www)
         self.addCleanup(self.service.close)
         self.env = {"XDG_DATA_HOME": os.path.join(self.tmp, "data"),
@@ -57,7 +51,7 @@ class Installed(pt.GuiTest):
 
     def test_version_check_and_update_work_in_the_installed_folder(self):
         first = self.launch()
-        wid = pt.main_window(first.proc.pid)
+        wid = pt.window(first.proc.pid)
         # The desktop ties the window to its entry through the window's class.
         wm_class = pt.run("xprop", "-id", str(wid), "WM_CLASS")
         self.assertTrue(wm_class.rstrip().endswith(f'"{self.wm_class}"'), wm_class)
@@ -70,16 +64,14 @@ class Installed(pt.GuiTest):
 
         second = self.launch()
         app = pt.application(second.proc.pid)
-        pt.answer(pt.message_box(app, second.proc.pid, "提示"), "是")
+        pt.press(pt.message_box(app, second.proc.pid, "提示"), "是", click=True)
         self.assertEqual(second.proc.wait(15), 0)
         pid = self.update_through_updater(lambda upid: self.assertEqual(
             self.exe(upid), os.path.join(self.folder, "PelkoUpdate")))
         self.assertEqual(self.exe(pid), os.path.join(self.folder, "Pelko"))
-        with open(os.path.join(self.folder, "Pelko"), "rb") as f:
-            self.assertTrue(f.read().endswith(MARKER))
+        self.assertTrue(pt.read(os.path.join(self.folder, "Pelko"), "rb").endswith(MARKER))
         self.assertTrue(os.access(os.path.join(self.folder, "Pelko"), os.X_OK))
-        with open(os.path.join(self.folder, "update.ini")) as f:
-            self.assertIn("version=9.0", f.read())
+        self.assertIn("version=9.0", pt.read(os.path.join(self.folder, "update.ini")))
 
 
 if __name__ == "__main__":

@@ -10,7 +10,6 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 import pelkotest as pt  # noqa: E402
 
-WWW = os.path.join(os.path.dirname(pt.SERVICE), "www")
 ROOT = "/org/mpris/MediaPlayer2"
 
 # A page without a Media Session of its own, whose video goes when paused.
@@ -62,7 +61,7 @@ class MediaPlayer(pt.GuiTest):
         service = pt.DemoService()
         self.addCleanup(service.close)
         p = self.start(host=service.host)
-        wid = pt.main_window(p.proc.pid)
+        wid = pt.window(p.proc.pid)
         # Only Pelko's own player: the engine's is kept off the bus.
         pt.wait_until(lambda: players() == ["org.mpris.MediaPlayer2.Pelko"], 30,
                       what="one player on the bus")
@@ -86,10 +85,10 @@ class MediaPlayer(pt.GuiTest):
         pt.wait_until(lambda: said[-1:] == ["Playing"], what="the follower's start")
         playerctl("play-pause")
         pt.wait_until(lambda: said[-1:] == ["Paused"], 3, what="Paused announced")
-        beats = len([l for l in service.lines if "/tv/heartbeat?" in l])
+        beats = len(service.heartbeats())
         playerctl("play-pause")
         pt.wait_until(lambda: said[-1:] == ["Playing"], 3, what="Playing announced")
-        pt.wait_until(lambda: len([l for l in service.lines if "/tv/heartbeat?" in l]) > beats,
+        pt.wait_until(lambda: len(service.heartbeats()) > beats,
                       what="the video moving again")
         # Next and previous are the page's own channel up and down.
         playerctl("next")
@@ -102,21 +101,17 @@ class MediaPlayer(pt.GuiTest):
         # Raise brings the window back from the tray; Quit closes as the menu's 退出.
         pt.wait_until(pt.tray_icon, what="tray icon")
         pt.run("xdotool", "windowminimize", str(wid))
-        pt.wait_until(lambda: wid not in pt.windows_named(pt.CAPTION, p.proc.pid),
-                      what="hidden to the tray")
+        pt.wait_until(lambda: not pt.is_viewable(wid), what="hidden to the tray")
         call("org.mpris.MediaPlayer2.Raise")
-        pt.wait_until(lambda: wid in pt.windows_named(pt.CAPTION, p.proc.pid),
-                      what="window back")
+        pt.wait_until(lambda: pt.is_viewable(wid), what="window back")
         call("org.mpris.MediaPlayer2.Quit")
         self.assertEqual(p.proc.wait(15), 0)
         self.assertEqual(players(), [])
 
     def test_a_page_without_a_session_is_named_by_its_title_and_goes_with_its_media(self):
-        with open(os.path.join(WWW, "tv", "clips", "ch1.webm"), "rb") as f:
-            self.server.routes["/clip.webm"] = (200, "video/webm", f.read())
+        self.server.file("/clip.webm", "tv/clips/ch1.webm", "video/webm")
         self.server.page("/tv/app.html", PLAIN_PAGE)
         p = self.start()
-        pt.main_window(p.proc.pid)
         pt.wait_until(lambda: playerctl("status") == "Playing", 30, what="Playing")
         self.assertEqual(playerctl("metadata", "title"), "节目单")
         self.assertEqual(get("org.mpris.MediaPlayer2.Player", "CanGoNext"), "(<false>,)")

@@ -3,18 +3,15 @@ Media Source Extensions and hls.js, a progressive MP4 that seeks, streams
 that fail without harm, fullscreen, and the screen kept on while playing."""
 
 import os
-import re
 import shutil
 import subprocess
 import sys
-import time
+import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 import pelkotest as pt  # noqa: E402
 import pyatspi  # noqa: E402
-
-WWW = os.path.join(os.path.dirname(pt.SERVICE), "www")
 
 # Runs in the TV page's place and reports each finding as a heartbeat, which
 # the demo service logs: what MSE takes, then the HLS channel through hls.js,
@@ -59,41 +56,27 @@ var timer = setInterval(function () {
 </script></body></html>"""
 
 
-def fields(line):
-    query = line.split("?", 1)[1].split(" ", 1)[0]
-    return dict(kv.split("=", 1) for kv in query.split("&") if "=" in kv)
-
-
 class Playback(pt.GuiTest):
-    def heartbeats(self, service):
-        return [fields(l) for l in list(service.lines) if "/tv/heartbeat?" in l]
-
     def test_mse_hls_and_progressive_mp4_play(self):
         root = os.path.join(self.tmp, "www")
-        shutil.copytree(WWW, root)
-        with open(os.path.join(root, "tv", "app.html"), "w") as f:
-            f.write(PROBE)
+        shutil.copytree(pt.WWW, root)
+        pt.write(os.path.join(root, "tv", "app.html"), PROBE)
         service = pt.DemoService(root)
         self.addCleanup(service.close)
-        p = self.start(service.host)
-        pt.main_window(p.proc.pid)
+        self.start(service.host)
 
-        first = pt.wait_until(lambda: [h for h in self.heartbeats(service) if "mse" in h], 30,
-                              what="MSE report")[0]
-        self.assertEqual(first, {"mse": "true", "hlsjs": "true"})
-        hls = pt.wait_until(lambda: len([h for h in self.heartbeats(service)
-                                         if h.get("stage") == "hls"]) >= 6
-                            and [h for h in self.heartbeats(service) if h.get("stage") == "hls"],
-                            40, what="HLS reports")
-        times = [float(h["t"]) for h in hls]
-        counts = [int(h["f"]) for h in hls]
-        self.assertGreater(times[-1], times[0] + 2, hls)
-        self.assertGreater(counts[-1], counts[0], hls)
-        mp4 = pt.wait_until(lambda: [h for h in self.heartbeats(service)
-                                     if h.get("stage") == "mp4"], 30, what="MP4 report")[0]
+        def beats(key, value=None, at_least=1):
+            found = [h for h in service.heartbeats() if key in h and value in (None, h[key])]
+            return len(found) >= at_least and found
+        self.assertEqual(pt.wait_until(lambda: beats("mse"), 30, what="MSE report")[0],
+                         {"mse": "true", "hlsjs": "true"})
+        hls = pt.wait_until(lambda: beats("stage", "hls", 6), 40, what="HLS reports")
+        self.assertGreater(float(hls[-1]["t"]), float(hls[0]["t"]) + 2, hls)
+        self.assertGreater(int(hls[-1]["f"]), int(hls[0]["f"]), hls)
+        mp4 = pt.wait_until(lambda: beats("stage", "mp4"), 30, what="MP4 report")[0]
         self.assertGreaterEqual(float(mp4["t"]), 8.5, mp4)
         self.assertGreater(int(mp4["f"]), 0, mp4)
-        self.assertFalse([h for h in self.heartbeats(service) if "error" in h or "hlserror" in h])
+        self.assertFalse(beats("error") or beats("hlserror"))
 
 
 class HlsStart(pt.GuiTest):
@@ -109,14 +92,8 @@ class HlsStart(pt.GuiTest):
             # An empty cache each time, as at a first start.
             cache = os.path.join(self.tmp, f"cache{n}")
             p = self.start(service.host, env={"XDG_CACHE_HOME": cache})
-            def played():
-                beats = [fields(l) for l in service.lines[seen:] if "/tv/heartbeat?" in l]
-                return [b for b in beats if "t" in b and float(b["t"]) >= 1.0]
-            try:
-                pt.wait_until(played, 15, 0.1, f"start {n + 1} playing")
-            except AssertionError:
-                self.fail(f"start {n + 1}: " + " | ".join(
-                    l for l in service.lines[seen:] if "/tv/heartbeat?" in l))
+            pt.wait_until(lambda: [b for b in service.heartbeats(seen) if float(b.get("t", 0)) >= 1],
+                          15, what=lambda: f"start {n + 1} playing: {service.heartbeats(seen)}")
             p.close()
 
 
@@ -161,21 +138,19 @@ def playlist(segment):
 
 class StreamFaults(pt.GuiTest):
     def test_failing_streams_leave_pelko_running_without_a_box(self):
-        with open(os.path.join(WWW, "tv", "lib", "hls.min.js"), "rb") as f:
-            self.server.routes["/hls.min.js"] = (200, "text/javascript", f.read())
-        with open(os.path.join(WWW, "tv", "hls", "360p", "seg000.ts"), "rb") as f:
-            segment = f.read()
+        self.server.file("/hls.min.js", "tv/lib/hls.min.js", "text/javascript")
+        segment = pt.read(os.path.join(pt.WWW, "tv", "hls", "360p", "seg000.ts"), "rb")
         self.server.page("/tv/app.html", FAULT_PAGE)
         self.server.page("/report", "ok")
-        m3u8 = "application/vnd.apple.mpegurl"
         for name in ("garbage", "truncated", "stall"):
-            self.server.routes[f"/{name}/index.m3u8"] = (200, m3u8, playlist("seg.ts"))
-        self.server.routes["/garbage/seg.ts"] = (200, "video/mp2t", os.urandom(len(segment)))
-        self.server.routes["/truncated/seg.ts"] = ("truncated", "video/mp2t", segment)
-        self.server.fault("/stall/seg.ts", "stall")
+            self.server.page(f"/{name}/index.m3u8", playlist("seg.ts"),
+                             ctype="application/vnd.apple.mpegurl")
+        self.server.page("/garbage/seg.ts", os.urandom(len(segment)), ctype="video/mp2t")
+        self.server.page("/truncated/seg.ts", segment, "truncated", "video/mp2t")
+        self.server.page("/stall/seg.ts", status="stall")
 
         p = self.start()
-        pt.main_window(p.proc.pid)
+        pt.window(p.proc.pid)
         reports = pt.wait_until(lambda: len(self.server.reports("/report")) >= 4
                                 and self.server.reports("/report"), 90,
                                 what=lambda: f"every case ended: {self.server.reports('/report')}"
@@ -189,8 +164,8 @@ class StreamFaults(pt.GuiTest):
 
 
 # A page whose player asks for fullscreen on a click anywhere (browsers grant
-# fullscreen only on a user's gesture). From the second time on, it leaves
-# fullscreen by itself a moment later.
+# fullscreen only on a user's gesture). The second time, it leaves fullscreen
+# by itself a moment later.
 FULLSCREEN_PAGE = pt.solid_page("#336699", """
 <div id="all" style="position:fixed;inset:0"></div><script>
 var times = 0;
@@ -200,28 +175,18 @@ function tell(what) {
 document.getElementById("all").addEventListener("click", function () {
   document.documentElement.requestFullscreen().then(function () {
     tell("fullscreen");
-    if (++times >= 2) setTimeout(function () { document.exitFullscreen(); }, 1500);
+    if (++times == 2) setTimeout(function () { document.exitFullscreen(); }, 1500);
   });
 });
 document.addEventListener("fullscreenchange", function () {
   tell(document.fullscreenElement ? "change" : "left");
 });
 addEventListener("resize", function () { tell("resize"); });
+addEventListener("load", function () { tell("resize"); });
 </script>""")
 
 
 class Fullscreen(pt.GuiTest):
-    def setUp(self):
-        super().setUp()
-        self.server.page("/tv/app.html", FULLSCREEN_PAGE)
-        self.server.page("/report", "ok")
-        self.p = self.start()
-        self.pid = self.p.proc.pid
-        self.wid = pt.main_window(self.pid)
-        self.app = pt.application(self.pid)
-        pt.wait_until(lambda: self.server.hits("/tv/app.html") >= 1, what="page")
-        time.sleep(1.5)
-
     def menu_bar_showing(self):
         return pt.state(pt.menu_bar(self.app), pyatspi.STATE_SHOWING)
 
@@ -231,7 +196,6 @@ class Fullscreen(pt.GuiTest):
         pt.click_at(g["x"] + g["width"] // 2, g["y"] + g["height"] // 2)
         pt.wait_until(lambda: "_NET_WM_STATE_FULLSCREEN" in pt.wm_state(self.wid),
                       what="fullscreen")
-        pt.wait_until(lambda: len(self.server.reports("/report")) > before, what="page told")
         pt.wait_until(lambda: pt.geometry(self.wid)["width"] == 1600
                       and pt.geometry(self.wid)["height"] == 1000, what="whole screen")
         pt.wait_until(lambda: not self.menu_bar_showing(), what="menu bar hidden")
@@ -242,12 +206,9 @@ class Fullscreen(pt.GuiTest):
         self.assertLessEqual(set(self.server.reports("/report")[before:]),
                              {f"{what}={size}" for what in ("resize", "change", "fullscreen")
                               for size in ("1017x649", "1600x1000")})
-        shot = os.path.join(self.tmp, "fullscreen.png")
-        def page_everywhere():
-            pt.screenshot(shot)
-            return all(pt.pixel(shot, x, y) == (0x33, 0x66, 0x99)
-                       for x, y in ((0, 0), (800, 0), (1599, 999), (0, 999)))
-        pt.wait_until(page_everywhere, 10, 0.5, what="page over the whole screen")
+        corners = ((0, 0), (800, 0), (1599, 999), (0, 999))
+        pt.wait_until(lambda: pt.pixels(*corners) == [(0x33, 0x66, 0x99)] * 4, 10, 0.5,
+                      what="page over the whole screen")
 
     def assert_restored(self, before):
         pt.wait_until(lambda: "_NET_WM_STATE_FULLSCREEN" not in pt.wm_state(self.wid),
@@ -255,12 +216,21 @@ class Fullscreen(pt.GuiTest):
         pt.wait_until(lambda: pt.geometry(self.wid) == before, what="size and place back")
         pt.wait_until(self.menu_bar_showing, what="menu bar back")
         # The page's own layout is back too: its last resize says so.
-        def last_resize():
-            sizes = [r for r in self.server.reports("/report") if r.startswith("resize=")]
-            return sizes[-1] == "resize=1017x649"
-        pt.wait_until(last_resize, what="page at its window size again")
+        self.assert_page_size("1017x649")
 
-    def test_fullscreen_and_back_by_escape_and_by_the_page_keeps_everything(self):
+    def assert_page_size(self, size):
+        pt.wait_until(lambda: [r for r in self.server.reports("/report")
+                               if r.startswith("resize=")][-1:] == ["resize=" + size],
+                      what="page at its window size")
+
+    def test_fullscreen_left_by_escape_by_the_page_and_to_the_tray_keeps_everything(self):
+        self.server.page("/tv/app.html", FULLSCREEN_PAGE)
+        self.server.page("/report", "ok")
+        p = self.start()
+        self.wid = pt.window(p.proc.pid)
+        self.app = pt.application(p.proc.pid)
+        # The window settles (skin, frame, menu bar) before the page goes fullscreen.
+        self.assert_page_size("1017x649")
         pt.choose(self.wid, self.app, "窗口", "置顶")
         pt.wait_until(lambda: "_NET_WM_STATE_ABOVE" in pt.wm_state(self.wid), what="on top")
         before = pt.geometry(self.wid)
@@ -275,8 +245,7 @@ class Fullscreen(pt.GuiTest):
         self.assert_restored(before)
         self.assertIn("_NET_WM_STATE_ABOVE", pt.wm_state(self.wid))
 
-    def test_minimise_to_the_tray_from_fullscreen_and_back(self):
-        before = pt.geometry(self.wid)
+        # Minimised to the tray from fullscreen, it comes back as a window.
         self.go_fullscreen()
         pt.run("xdotool", "windowminimize", str(self.wid))
         pt.wait_until(lambda: not pt.is_viewable(self.wid), what="hidden in the tray")
@@ -306,18 +275,11 @@ class ScreenKeptOn(pt.GuiTest):
         self.addCleanup(saver.kill)
         self.assertEqual(saver.stdout.readline().strip(), "ready")
         calls = []
-
-        def read():
-            for line in saver.stdout:
-                calls.append(line.split())
-        import threading
-        threading.Thread(target=read, daemon=True).start()
-
-        with open(os.path.join(WWW, "tv", "clips", "ch1.webm"), "rb") as f:
-            self.server.routes["/clip.webm"] = (200, "video/webm", f.read())
+        threading.Thread(target=lambda: [calls.append(l.split()) for l in saver.stdout],
+                         daemon=True).start()
+        self.server.file("/clip.webm", "tv/clips/ch1.webm", "video/webm")
         self.server.page("/tv/app.html", INHIBIT_PAGE)
-        p = self.start()
-        wid = pt.main_window(p.proc.pid)
+        wid = pt.window(self.start().proc.pid)
 
         def kinds():
             return [c[0] for c in calls]

@@ -27,9 +27,8 @@ def snapshot(folder):
 class ReadOnlyFolder(pt.GuiTest):
     def setUp(self):
         super().setUp()
-        with open(os.path.join(self.app_dir, "update.ini"), "w") as f:
-            f.write("[ver]\nversion=1.2.0\n")
-        self.server.routes["/up.ini"] = (200, "text/plain", "[ver]\r\nversion=1.10.0\r\n")
+        pt.write(os.path.join(self.app_dir, "update.ini"), "[ver]\nversion=1.2.0\n")
+        self.server.page("/up.ini", "[ver]\r\nversion=1.10.0\r\n", ctype="text/plain")
         self.server.page("/tv/app.html", pt.solid_page("#00ff00"))
         self.make_read_only(self.app_dir)
         self.before = snapshot(self.app_dir)
@@ -50,6 +49,7 @@ class ReadOnlyFolder(pt.GuiTest):
 
     def box(self, app, pid, text):
         box = pt.message_box(app, pid, "提示", text)
+        # Nothing to choose: OK alone.
         self.assertEqual([b.name for b in pt.descendants(box, "push button")], ["确定"])
         pt.press(box, "确定")
         pt.wait_until(lambda: not pt.dialogs(app), what="message box closed")
@@ -57,13 +57,11 @@ class ReadOnlyFolder(pt.GuiTest):
     def test_pelko_says_so_once_and_goes_on(self):
         # The last start fetched the service's version into the user's cache.
         cache = os.path.join(os.environ["HOME"], ".cache", "pelko")
-        os.makedirs(cache, exist_ok=True)
-        with open(os.path.join(cache, "up.ini"), "w") as f:
-            f.write("[ver]\nversion=1.10.0\n")
+        pt.write(os.path.join(cache, "up.ini"), "[ver]\nversion=1.10.0\n")
         p = self.start()
         app = pt.application(p.proc.pid)
         self.box(app, p.proc.pid, NEW_VERSION)
-        wid = pt.main_window(p.proc.pid)
+        wid = pt.window(p.proc.pid)
         # This start's transfer went to the cache as well.
         pt.wait_until(lambda: os.path.exists(os.path.join(cache, "up.ini")), what="version file")
 
@@ -76,13 +74,12 @@ class ReadOnlyFolder(pt.GuiTest):
         self.assertEqual(snapshot(self.app_dir), self.before)
 
     def test_updater_refuses_to_start_a_download_it_cannot_save(self):
-        self.server.routes["/Pelko"] = (200, "application/octet-stream", b"\x7fELF new")
+        self.server.page("/Pelko", b"\x7fELF new", ctype="application/octet-stream")
         p = self.start(program="PelkoUpdate")
-        pt.wait_until(lambda: pt.windows_named("PelkoUpdate", p.proc.pid), what="updater")
+        pt.window(p.proc.pid, "PelkoUpdate")
         app = pt.application(p.proc.pid)
-        start = pt.wait_until(lambda: pt.descendants(app, "push button", "开始"), what="开始")[0]
         # A click, not an accessible action: the box's loop runs inside the handler.
-        pt.click_at(*pt.centre(start))
+        pt.press(app, "开始", click=True)
         self.box(app, p.proc.pid, NO_UPDATE)
         self.assertTrue(p.alive())
         self.assertEqual(self.server.hits("/Pelko"), 0)

@@ -5,7 +5,6 @@ per user."""
 import os
 import signal
 import sys
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -13,14 +12,16 @@ import pelkotest as pt  # noqa: E402
 
 TIMEOUT_TEXT = "网络超时，请稍后重试，点击是返回主页"
 
-# A page that signs in: it reports what it finds of an earlier sign-in, then
-# leaves a cookie and a local-storage value for the next time.
+# A page that signs in: it leaves a cookie and a local-storage value for the
+# next time, and once loaded reports what it found of an earlier sign-in.
 SIGN_IN_PAGE = pt.solid_page("#203050", """<script>
 var cookie = document.cookie.indexOf("signin=alice") >= 0;
 var stored = localStorage.getItem("user") || "none";
-fetch("/report?cookie=" + cookie + "&stored=" + stored, {cache: "no-store"});
 document.cookie = "signin=alice; max-age=86400; path=/";
 localStorage.setItem("user", "alice");
+addEventListener("load", function () {
+  fetch("/report?cookie=" + cookie + "&stored=" + stored, {cache: "no-store"});
+});
 </script>""")
 
 
@@ -34,7 +35,7 @@ class Sessions(pt.GuiTest):
 
     def open(self, folder=None, env=None):
         p = self.start(env=dict(self.env, **(env or {})), folder=folder)
-        pt.main_window(p.proc.pid)
+        pt.window(p.proc.pid)
         return p
 
     def next_report(self, seen):
@@ -59,17 +60,14 @@ class Sessions(pt.GuiTest):
         self.assertFalse(os.path.exists(os.path.join(updated, "cookies.sqlite")))
 
         # The page's process dies: the page comes back by itself, signed in.
-        pt.wait_until(lambda: pt.web_processes(p.proc.pid), what="page process")
-        time.sleep(1)
-        for pid in pt.web_processes(p.proc.pid):
+        for pid in pt.wait_until(lambda: pt.web_processes(p.proc.pid), what="page process"):
             os.kill(pid, signal.SIGKILL)
         self.assertEqual(self.next_report(2), "cookie=true&stored=alice")
         app = pt.application(p.proc.pid)
         self.assertEqual(pt.dialogs(app), [])
 
         # A page that dies again at once is not reloaded round and round.
-        pt.wait_until(lambda: pt.web_processes(p.proc.pid), what="new page process")
-        for pid in pt.web_processes(p.proc.pid):
+        for pid in pt.wait_until(lambda: pt.web_processes(p.proc.pid), what="new page process"):
             os.kill(pid, signal.SIGKILL)
         pt.message_box(app, p.proc.pid, "提示", TIMEOUT_TEXT)
         self.assertTrue(p.alive())
@@ -77,8 +75,7 @@ class Sessions(pt.GuiTest):
     def test_damaged_or_unusable_store_never_stops_pelko(self):
         store = os.path.join(self.data, "pelko")
         os.makedirs(store)
-        with open(os.path.join(store, "cookies.sqlite"), "wb") as f:
-            f.write(b"SQLite format 3\x00" + os.urandom(3000))
+        pt.write(os.path.join(store, "cookies.sqlite"), b"SQLite format 3\x00" + os.urandom(3000))
         p = self.open()
         self.assertEqual(self.next_report(0), "cookie=false&stored=none")
         self.assertIn("damaged", p.output())
@@ -91,15 +88,14 @@ class Sessions(pt.GuiTest):
 
         # A data folder that cannot be made: the page still loads, in memory.
         blocker = os.path.join(self.tmp, "not-a-folder")
-        with open(blocker, "w") as f:
-            f.write("x")
+        pt.write(blocker, "x")
         p = self.open(env={"XDG_DATA_HOME": os.path.join(blocker, "data")})
         self.assertEqual(self.next_report(2), "cookie=false&stored=none")
         self.assertIn("in memory", p.output())
 
     def test_second_start_raises_the_running_window_and_never_shares_the_store(self):
         first = self.open()
-        wid = pt.main_window(first.proc.pid)
+        wid = pt.window(first.proc.pid)
         pt.wait_until(pt.tray_icon, what="tray icon")
         pt.run("xdotool", "windowminimize", str(wid))
         pt.wait_until(lambda: not pt.is_viewable(wid), what="window hidden in the tray")
@@ -116,18 +112,15 @@ class Sessions(pt.GuiTest):
         self.assertTrue(first.alive())
 
     def test_update_hand_over_starts_the_new_program(self):
-        with open(os.path.join(self.app_dir, "Pelko"), "rb") as f:
-            program = f.read()
-        self.server.routes["/Pelko"] = (200, "application/octet-stream", program)
-        self.server.routes["/Pelko.minisig"] = (200, "text/plain",
-                                                pt.sign(program, "version:9.0 file:Pelko"))
+        program = pt.read(os.path.join(self.app_dir, "Pelko"), "rb")
+        self.server.page("/Pelko", program, ctype="application/octet-stream")
+        self.server.page("/Pelko.minisig", pt.sign(program, "version:9.0 file:Pelko"))
         newer = "[ver]\r\nversion=9.0\r\n"
-        self.server.routes["/up.ini"] = (200, "text/plain", newer)
-        with open(os.path.join(self.app_dir, "up.ini"), "w") as f:
-            f.write(newer)
+        self.server.page("/up.ini", newer, ctype="text/plain")
+        pt.write(os.path.join(self.app_dir, "up.ini"), newer)
         old = self.start(env=self.env)
         app = pt.application(old.proc.pid)
-        pt.answer(pt.message_box(app, old.proc.pid, "提示"), "是")
+        pt.press(pt.message_box(app, old.proc.pid, "提示"), "是", click=True)
         self.assertEqual(old.proc.wait(15), 0)
 
         pid = self.update_through_updater()

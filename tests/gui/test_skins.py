@@ -3,7 +3,6 @@ hue turns it again, and a missing skin file keeps the look it had."""
 
 import os
 import sys
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -11,34 +10,26 @@ import pelkotest as pt  # noqa: E402
 
 
 class Skins(pt.GuiTest):
-    def title_colour(self, wid):
-        g = pt.geometry(wid)
-        shot = os.path.join(self.tmp, "skin.png")
-        time.sleep(0.5)
-        pt.screenshot(shot)
-        # Left of the caption, right of the caption buttons of any skin.
-        return pt.pixel(shot, g["x"] + g["width"] // 4, g["y"] + 6)
-
     def test_entries_hue_and_a_missing_file(self):
         self.server.page("/tv/app.html", pt.solid_page("#00ff00"))
         os.remove(os.path.join(self.app_dir, "Skins", "wina.skn"))
         p = self.start()
-        wid = pt.main_window(p.proc.pid)
+        wid = pt.window(p.proc.pid)
         app = pt.application(p.proc.pid)
-        seen = {"Mac": self.title_colour(wid)}
-        for entry in ("Green", "Blue", "Studio"):
+        g = pt.geometry(wid)
+        # Left of the caption, right of the caption buttons of any skin.
+        title, page = (g["x"] + g["width"] // 4, g["y"] + 6), (g["x"] + g["width"] // 2, g["y"] + 300)
+        pt.wait_until(lambda: pt.pixels(page)[0] == (0, 255, 0), what="window painted")
+        seen = {"Mac": pt.pixels(title)[0]}
+        for entry in ("Green", "Blue", "Studio", "随机换色"):
             pt.choose(wid, app, "换肤", entry)
-            seen[entry] = self.title_colour(wid)
-        self.assertEqual(len(set(seen.values())), len(seen), seen)
-        pt.choose(wid, app, "换肤", "随机换色")
-        turned = self.title_colour(wid)
-        self.assertNotEqual(turned, seen["Studio"])
+            seen[entry] = pt.wait_until(lambda: (c := pt.pixels(title)[0]) not in seen.values() and c,
+                                        what=lambda: f"a title bar of its own for {entry}: {seen}")
         pt.choose(wid, app, "换肤", "wina")
-        box = pt.message_box(app, p.proc.pid, "Pelko")
-        self.assertTrue(any("wina" in t for t in pt.texts(box)), pt.texts(box))
-        pt.answer(box, "确定")
+        box = pt.message_box(app, p.proc.pid, "Pelko", "wina")
+        pt.press(box, "确定", click=True)
         pt.wait_until(lambda: not pt.dialogs(app), what="box closed")
-        self.assertEqual(self.title_colour(wid), turned)
+        pt.holds(lambda: pt.pixels(title)[0] == seen["随机换色"], 1, "the look it had")
         self.assertTrue(p.alive())
 
 

@@ -1,7 +1,8 @@
 """A desktop whose panel shows tray icons only as notifier items on the
 session bus (Xfce's panel with its notification-area plugin, no XEmbed tray
-of trayer): the icon appears there, and the window goes to it and comes back
-by a click, by the host's own menu and when the panel restarts."""
+of trayer): before the panel is there a minimise stays an ordinary one; then
+the icon appears there, and the window goes to it and comes back by a click,
+by the host's own menu and when the panel restarts."""
 
 import os
 import subprocess
@@ -35,10 +36,8 @@ class Panel:
     """Xfce's panel with nothing on it but the notification area."""
 
     def __init__(self):
-        conf = os.path.join(os.environ["HOME"], ".config/xfce4/xfconf/xfce-perchannel-xml")
-        os.makedirs(conf, exist_ok=True)
-        with open(os.path.join(conf, "xfce4-panel.xml"), "w") as f:
-            f.write(PANEL_CONFIG)
+        pt.write(os.path.join(os.environ["HOME"], ".config/xfce4/xfconf/xfce-perchannel-xml",
+                              "xfce4-panel.xml"), PANEL_CONFIG)
         self.proc = None
 
     def start(self):
@@ -88,28 +87,36 @@ def panel_icon():
 
 
 class NotifierTray(pt.GuiTest):
-    def setUp(self):
-        super().setUp()
-        self.panel = Panel()
-        self.addCleanup(self.panel.stop)
-        self.panel.start()
-        self.server.page("/tv/app.html", pt.solid_page("#000080"))
-        self.p = self.start()
-        self.wid = pt.main_window(self.p.proc.pid)
-        self.app = pt.application(self.p.proc.pid)
-        pt.wait_until(lambda: registered(self.p.proc.pid), what="item registered")
-
     def to_tray(self):
         pt.choose(self.wid, self.app, "窗口", "最小化")
         pt.wait_until(lambda: not pt.is_viewable(self.wid), what="window in the tray")
 
-    def test_click_and_the_hosts_menu_bring_the_window_back(self):
+    def back_by_click(self, what):
+        pt.click_at(*pt.wait_until(panel_icon, what=f"icon on the {what}"))
+        pt.wait_until(lambda: pt.is_viewable(self.wid), what=f"window back from the {what}")
+
+    def test_no_tray_then_the_panel_its_menu_and_its_restart(self):
+        # No tray at all: a minimise is iconic, as the window manager keeps
+        # it, never withdrawn.
+        self.assertIsNone(pt.tray_icon())
+        self.server.page("/tv/app.html", pt.solid_page("#000080"))
+        self.p = self.start()
+        self.wid = pt.window(self.p.proc.pid)
+        self.app = pt.application(self.p.proc.pid)
+        pt.choose(self.wid, self.app, "窗口", "最小化")
+        pt.wait_until(lambda: "Iconic" in pt.run("xprop", "-id", str(self.wid), "WM_STATE"),
+                      what="window minimised")
+        pt.run("xdotool", "windowactivate", "--sync", str(self.wid))
+        pt.wait_until(lambda: pt.is_viewable(self.wid), what="window back")
+
+        self.panel = Panel()
+        self.addCleanup(self.panel.stop)
+        self.panel.start()
+        pt.wait_until(lambda: registered(self.p.proc.pid), what="item registered")
         # Only the notifier item: no classic icon beside it.
         self.assertIsNone(pt.tray_icon())
         self.to_tray()
-        pt.click_at(*pt.wait_until(panel_icon, what="icon on the panel"))
-        pt.wait_until(lambda: pt.is_viewable(self.wid), what="window back by a click")
-
+        self.back_by_click("panel")
         self.to_tray()
         # The panel draws the exported menu itself; its first entry shows
         # while the window is away.
@@ -118,17 +125,16 @@ class NotifierTray(pt.GuiTest):
         for key in ("Down", "Return"):
             pt.run("xdotool", "key", key)
         pt.wait_until(lambda: pt.is_viewable(self.wid), what="window back by 显示主界面")
-        self.assertTrue(self.p.alive())
 
-    def test_panel_restart_shows_the_window_and_registers_again(self):
+        # The panel goes: the window comes back; a new panel gets the item again.
         self.to_tray()
         self.panel.stop()
         pt.wait_until(lambda: pt.is_viewable(self.wid), what="window back without a tray")
         self.panel.start()
         pt.wait_until(lambda: registered(self.p.proc.pid), what="item registered again")
         self.to_tray()
-        pt.click_at(*pt.wait_until(panel_icon, what="icon on the new panel"))
-        pt.wait_until(lambda: pt.is_viewable(self.wid), what="window back")
+        self.back_by_click("new panel")
+        self.assertTrue(self.p.alive())
 
 
 if __name__ == "__main__":

@@ -35,8 +35,7 @@ def says_up(path):
 
 
 def stopped(pid):
-    with open(f"/proc/{pid}/stat") as f:
-        return f.read().rsplit(")", 1)[1].split()[0] == "T"
+    return pt.read(f"/proc/{pid}/stat").rsplit(")", 1)[1].split()[0] == "T"
 
 
 class Swap(UpdaterCase):
@@ -52,22 +51,18 @@ class Swap(UpdaterCase):
             self.p.close()  # a failed case's updater would hold the folder
         for name in set(os.listdir(self.app_dir)) - set(self.files_before):
             os.remove(os.path.join(self.app_dir, name))
-        with open(self.program, "wb") as f:
-            f.write(OLD)
-        os.chmod(self.program, 0o755)
+        pt.write(self.program, OLD, 0o755)
         self.write_installed("1.3.0")
-        open(self.starts, "w").close()
+        pt.write(self.starts, "")
 
     def read(self, name="Pelko"):
-        with open(os.path.join(self.app_dir, name), "rb") as f:
-            return f.read()
+        return pt.read(os.path.join(self.app_dir, name), "rb")
 
     def left(self):
         return sorted(set(os.listdir(self.app_dir)) - set(self.files_before))
 
     def started(self):
-        with open(self.starts) as f:
-            return f.read().split()
+        return pt.read(self.starts).split()
 
     def update(self, args=("--installed", "1.2.0", "--offered", "1.3.0"), env=None, done=True):
         """Start, and OK in the 完成 box unless the updater stops before it."""
@@ -91,7 +86,7 @@ class Swap(UpdaterCase):
         for step, served, program, extra, by_pelko in steps:
             with self.subTest(step):
                 self.reset()
-                self.serve(served, pt.sign(served, "version:1.3.0 file:Pelko"))
+                self.serve(served)
                 self.update(env={"PELKO_PAUSE_AT": step},
                             done=step not in ("downloaded", "kept", "swapped"))
                 pid = self.p.proc.pid
@@ -110,7 +105,7 @@ class Swap(UpdaterCase):
 
                 # The next run clears what the killed one left, as far as
                 # it is safe, and updates as if nothing had happened.
-                self.serve(NEW, pt.sign(NEW, "version:1.3.0 file:Pelko"))
+                self.serve(NEW)
                 self.write_installed("1.3.0")
                 args = ["--installed", "1.2.0", "--offered", "1.3.0"] if by_pelko else []
                 self.open_updater(args, self.env)
@@ -139,7 +134,7 @@ class Swap(UpdaterCase):
         for name, served, env, reason in cases:
             with self.subTest(name):
                 self.reset()
-                self.serve(served, pt.sign(served, "version:1.3.0 file:Pelko"))
+                self.serve(served)
                 self.update(env=env)
                 box = self.wait_box("更新已撤销")
                 self.assertIn(f"更新后的程序没有正常启动（{reason}），更新已撤销：原来的程序已恢复并重新启动。",
@@ -149,8 +144,7 @@ class Swap(UpdaterCase):
                 self.assertEqual(self.read_installed(), "[ver]\nversion=1.2.0\n")
                 pt.wait_until(lambda: self.started() == ["old"], what="the old program started")
                 if os.path.exists(pid_file):
-                    with open(pid_file) as f:
-                        self.assertFalse(os.path.exists(f"/proc/{f.read().strip()}"))
+                    self.assertFalse(os.path.exists(f"/proc/{pt.read(pid_file).strip()}"))
                     os.remove(pid_file)
                 pt.press(box, "确定")
                 self.assertEqual(self.p.proc.wait(10), 0)
@@ -159,16 +153,13 @@ class Swap(UpdaterCase):
     def test_real_program_asking_its_question_has_come_up(self):
         # The new Pelko finds a still newer version at once: its question
         # stands for the window, and the updater must not take it for a hang.
-        self.serve(self.new_program, pt.sign(self.new_program, "version:1.3.0 file:Pelko"))
+        self.serve(self.new_program)
         self.update(env={"PELKO_TEST_HANDSHAKE_SECONDS": "3"}, done=False)
         box = self.wait_box("完成")
-        with open(os.path.join(self.app_dir, "up.ini"), "w") as f:
-            f.write("[ver]\nversion=9.0.0\n")
+        pt.write(os.path.join(self.app_dir, "up.ini"), "[ver]\nversion=9.0.0\n")
         pt.press(box, "确定")
         self.assertEqual(self.p.proc.wait(15), 0)
-        question = pt.wait_until(lambda: pt.windows_named("提示"), what="the new Pelko's question")
-        pid = int(pt.run("xdotool", "getwindowpid", str(question[0])).strip())
-        self.addCleanup(lambda: pt.run("kill", str(pid)))
+        self.adopt(pt.window(None, "提示"))
         self.assertEqual(self.read(), self.new_program)
         self.assertEqual(self.left(), [])
         self.assertEqual(self.read_installed(), "[ver]\nversion=1.3.0\n")

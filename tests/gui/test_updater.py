@@ -30,51 +30,41 @@ class UpdaterCase(pt.GuiTest):
     def setUp(self):
         super().setUp()
         self.program = os.path.join(self.app_dir, "Pelko")
-        with open(self.program, "rb") as f:
-            self.new_program = f.read()
-        with open(self.program, "wb") as f:
-            f.write(OLD_PROGRAM)
-        os.chmod(self.program, 0o755)
+        self.new_program = pt.read(self.program, "rb")
+        pt.write(self.program, OLD_PROGRAM, 0o755)
         self.files_before = sorted(os.listdir(self.app_dir))
         self.installed = os.path.join(self.app_dir, "update.ini")
 
-    def serve(self, data, signature):
-        self.server.routes["/Pelko"] = (200, "application/octet-stream", data)
-        self.server.routes["/Pelko.minisig"] = (200, "application/octet-stream", signature)
-
-    def serve_signed(self, comment="version:1.2.0 file:Pelko"):
-        self.serve(self.new_program, pt.sign(self.new_program, comment))
+    def serve(self, data, signature=None, comment="version:1.3.0 file:Pelko"):
+        """The program, with its signature, by default one made for it."""
+        self.server.page("/Pelko", data, ctype="application/octet-stream")
+        self.server.routes.pop("/Pelko.minisig", None)
+        if signature is not False:
+            self.server.page("/Pelko.minisig", signature or pt.sign(data, comment),
+                             ctype="text/plain")
 
     def read_installed(self):
-        with open(self.installed, encoding="utf-8") as f:
-            return f.read()
+        return pt.read(self.installed)
 
     def write_installed(self, version):
-        with open(self.installed, "w", encoding="utf-8") as f:
-            f.write(f"[ver]\nversion={version}\n")
+        pt.write(self.installed, f"[ver]\nversion={version}\n")
 
     def open_updater(self, args=(), env=None):
         self.p = self.start(program="PelkoUpdate", args=args, env=env)
-        self.wid = pt.wait_until(
-            lambda: (pt.windows_named("PelkoUpdate", self.p.proc.pid) or [None])[0],
-            what="updater window")
+        self.wid = pt.window(self.p.proc.pid, "PelkoUpdate")
         self.app = pt.application(self.p.proc.pid)
-        self.start_button = self.button("开始")
-        self.cancel_button = self.button("取消")
-
-    def button(self, caption):
-        return pt.wait_until(lambda: (pt.descendants(self.app, "push button", caption) or [None])[0],
-                             what=f"button {caption}")
+        self.start_button = pt.button(self.app, "开始")
+        self.cancel_button = pt.button(self.app, "取消")
 
     def wait_box(self, title):
-        """A message box of the updater by its title. The toolkit names an alert
-        after its kind, so the title is read from the window manager."""
-        def find():
-            boxes = pt.dialogs(self.app)
-            return boxes[0] if boxes and pt.windows_named(title, self.p.proc.pid) else None
-        return pt.wait_until(find, what=f"message box {title}")
+        return pt.message_box(self.app, self.p.proc.pid, title)
 
-    def wait_box_closed(self):
+    def answer_box(self, title, *text):
+        """OK in the box of that title once it is there, showing the texts."""
+        box = self.wait_box(title)
+        for t in text:
+            self.assertTrue(any(t in shown for shown in pt.texts(box)), (t, pt.texts(box)))
+        pt.press(box, "确定")
         pt.wait_until(lambda: not pt.dialogs(self.app), what="box closed")
 
     def progress_text(self):
@@ -86,14 +76,12 @@ class UpdaterCase(pt.GuiTest):
         self.assertTrue(pt.is_viewable(self.wid))
         self.assertTrue(pt.state(self.start_button, pyatspi.STATE_SENSITIVE))
         self.assertFalse(pt.state(self.cancel_button, pyatspi.STATE_SENSITIVE))
-        with open(self.program, "rb") as f:
-            self.assertEqual(f.read(), OLD_PROGRAM)
+        self.assertEqual(pt.read(self.program, "rb"), OLD_PROGRAM)
         self.assertEqual(sorted(os.listdir(self.app_dir)), self.files_before)
 
 
 class Updater(UpdaterCase):
     def test_window_as_designed(self):
-        self.serve_signed()
         self.open_updater()
         g = pt.geometry(self.wid)
         self.assertEqual((g["width"], g["height"]), (501, 249))
@@ -117,7 +105,7 @@ class Updater(UpdaterCase):
                           if pt.state(t, pyatspi.STATE_SHOWING)])
 
     def test_update_replaces_and_starts_the_main_program(self):
-        self.serve_signed("version:1.3.0 file:Pelko")
+        self.serve(self.new_program)
         self.write_installed("1.3.0")  # as Pelko leaves it when it hands over
         self.open_updater(["--installed", "1.2.0", "--offered", "1.3.0"])
         pt.activate(self.start_button)
@@ -130,27 +118,20 @@ class Updater(UpdaterCase):
         self.assertEqual(pt.windows_named(pt.CAPTION), [])
         pt.press(box, "确定")
 
-        main = pt.wait_until(lambda: (pt.windows_named(pt.CAPTION) or [None])[0], 30,
-                             what="the new main program's window")
-        pid = int(pt.run("xdotool", "getwindowpid", str(main)).strip())
-        self.addCleanup(lambda: pt.run("kill", str(pid)))
+        self.adopt(pt.window(None, timeout=30))
         self.assertEqual(self.p.proc.wait(10), 0)
-        with open(self.program, "rb") as f:
-            self.assertEqual(f.read(), self.new_program)
+        self.assertEqual(pt.read(self.program, "rb"), self.new_program)
         self.assertEqual(stat.S_IMODE(os.stat(self.program).st_mode), 0o755)
         self.assertEqual(sorted(os.listdir(self.app_dir)), self.files_before)
         self.assertEqual(self.read_installed(), "[ver]\nversion=1.3.0\n")
 
     def test_failing_server_keeps_the_old_program(self):
-        self.serve_signed()
+        self.serve(self.new_program)
         self.server.page("/Pelko", "<h1>server error</h1>", status=500)
         self.open_updater()
         for _ in range(2):  # a second Start after a failure works the same way
             pt.activate(self.start_button)
-            box = self.wait_box("错误")
-            self.assertIn("下载失败", pt.texts(box))
-            pt.press(box, "确定")
-            self.wait_box_closed()
+            self.answer_box("错误", "下载失败")
             self.assert_idle_after_failure()
         self.assertEqual(self.server.hits("/Pelko"), 2)
         # Told to stop while its box is open, it ends, box and all.
@@ -160,8 +141,8 @@ class Updater(UpdaterCase):
         self.assertEqual(self.p.proc.wait(10), 0)
 
     def test_cancel_and_close_leave_no_trace(self):
-        self.serve_signed()
-        self.server.fault("/Pelko", "stall")
+        self.serve(self.new_program)
+        self.server.page("/Pelko", status="stall")
         self.open_updater()
         pt.activate(self.start_button)
         pt.wait_until(lambda: pt.state(self.cancel_button, pyatspi.STATE_SENSITIVE),
@@ -169,9 +150,7 @@ class Updater(UpdaterCase):
         pt.wait_until(lambda: len(os.listdir(self.app_dir)) > len(self.files_before),
                       what="the temporary file")
         pt.activate(self.cancel_button)
-        box = self.wait_box("错误")
-        pt.press(box, "确定")
-        self.wait_box_closed()
+        self.answer_box("错误")
         self.assert_idle_after_failure()
         # Closing the window in the middle of a transfer ends the updater at once.
         pt.activate(self.start_button)
@@ -183,8 +162,7 @@ class Updater(UpdaterCase):
             self.assertEqual(self.p.proc.wait(10), 0)
         except subprocess.TimeoutExpired:
             self.fail("still running after alt+F4; window shown: %s" % pt.is_viewable(self.wid))
-        with open(self.program, "rb") as f:
-            self.assertEqual(f.read(), OLD_PROGRAM)
+        self.assertEqual(pt.read(self.program, "rb"), OLD_PROGRAM)
         self.assertEqual(sorted(os.listdir(self.app_dir)), self.files_before)
 
     def test_unsigned_or_badly_signed_files_are_refused(self):
@@ -193,7 +171,7 @@ class Updater(UpdaterCase):
         flipped = lines[1][:20] + (b"A" if lines[1][20:21] != b"A" else b"B") + lines[1][21:]
         foreign = pt.new_key(self.tmp)
         cases = [
-            ("no signature", None, "服务器没有提供更新文件的签名"),
+            ("no signature", False, "服务器没有提供更新文件的签名"),
             ("cut short", b"\n".join(lines[:2]), "签名已损坏或不完整"),
             ("longer than any signature", good + b"\n" * 5000, "签名已损坏或不完整"),
             ("file changed after signing", (self.new_program + b"\0", good), "签名后被改动过"),
@@ -214,17 +192,10 @@ class Updater(UpdaterCase):
         self.open_updater(["--installed", "1.2.0", "--offered", "1.3.0"])
         for name, served, message in cases:
             with self.subTest(name):
-                data, signature = served if isinstance(served, tuple) else (self.new_program, served)
-                self.server.routes.pop("/Pelko.minisig", None)
-                self.server.routes["/Pelko"] = (200, "application/octet-stream", data)
-                if signature is not None:
-                    self.server.routes["/Pelko.minisig"] = (200, "text/plain", signature)
+                self.serve(*served if isinstance(served, tuple) else (self.new_program, served))
                 self.write_installed("1.3.0")  # what Pelko wrote when it handed over
                 pt.activate(self.start_button)
-                box = self.wait_box("错误")
-                self.assertTrue(any(message in t for t in pt.texts(box)), pt.texts(box))
-                pt.press(box, "确定")
-                self.wait_box_closed()
+                self.answer_box("错误", message)
                 self.assert_idle_after_failure()
                 # The next start of Pelko offers the update again.
                 self.assertEqual(self.read_installed(), "[ver]\nversion=1.2.0\n")

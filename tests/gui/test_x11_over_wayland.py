@@ -20,7 +20,7 @@ class X11BesideWayland(pt.GuiTest):
 
     def test_pelko_its_page_and_the_updater_take_x11(self):
         p = self.start()
-        wid = pt.main_window(p.proc.pid)
+        wid = pt.window(p.proc.pid)
         self.assertTrue(pt.is_viewable(wid))
         pt.wait_until(lambda: self.server.hits("/tv/app.html") >= 1, what="TV page request")
         page = pt.wait_until(lambda: pt.web_processes(p.proc.pid), what="page process")[0]
@@ -33,7 +33,7 @@ class X11BesideWayland(pt.GuiTest):
         self.assertTrue(pt.state(pt.menu_entry(app, "置顶"), pyatspi.STATE_SENSITIVE))
 
         updater = self.start(program="PelkoUpdate")
-        pt.wait_until(lambda: pt.windows_named("PelkoUpdate", updater.proc.pid), what="updater")
+        pt.window(updater.proc.pid, "PelkoUpdate")
         self.assertEqual(pt.displays(updater.proc.pid), {self.x11})
 
     def test_the_users_choice_of_wayland_stands(self):

@@ -1,7 +1,5 @@
 #include "main/MediaPlayer.h"
 
-#include <cstdio>
-#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -85,7 +83,6 @@ MediaPlayer::~MediaPlayer() {
 }
 
 void MediaPlayer::Update(const MediaState& media, const std::string& fallback_title) {
-    const std::string title = media.title.empty() ? fallback_title : media.title;
     if (media.status == MediaState::Status::None) {
         if (owner_id_ != 0 && !gone_.connected()) {
             gone_ = Glib::signal_timeout().connect(
@@ -99,11 +96,11 @@ void MediaPlayer::Update(const MediaState& media, const std::string& fallback_ti
     }
     gone_.disconnect();
     const bool offered = owner_id_ != 0;
-    const MediaState before = media_;
-    const std::string title_before = title_;
-    media_ = media;
-    title_ = title;
-    if (title_ != title_before || media_.art != before.art) ++track_;
+    std::string title = media.title.empty() ? fallback_title : media.title;
+    const bool new_track = title != title_ || media.art != media_.art;
+    if (new_track) ++track_;
+    const MediaState before = std::exchange(media_, media);
+    title_ = std::move(title);
     if (!offered) {
         Offer();
         return;
@@ -113,7 +110,7 @@ void MediaPlayer::Update(const MediaState& media, const std::string& fallback_ti
     if (media_.status != before.status) {
         g_variant_builder_add(&changed, "{sv}", "PlaybackStatus", g_variant_new_string(Status()));
     }
-    if (title_ != title_before || media_.art != before.art) {
+    if (new_track) {
         g_variant_builder_add(&changed, "{sv}", "Metadata", Metadata());
     }
     if (media_.can_next != before.can_next) {
@@ -149,9 +146,8 @@ void MediaPlayer::Offer() {
     }
     // One Pelko runs per user; should another program hold the name, the
     // desktop's usual suffix for a second instance tells them apart.
-    const std::string name = std::string(kBusName);
     owner_id_ = g_bus_own_name_on_connection(
-        bus_, name.c_str(), G_BUS_NAME_OWNER_FLAGS_DO_NOT_QUEUE, nullptr,
+        bus_, kBusName, G_BUS_NAME_OWNER_FLAGS_DO_NOT_QUEUE, nullptr,
         +[](GDBusConnection* bus, const char* lost, gpointer self) {
             auto* player = static_cast<MediaPlayer*>(self);
             const std::string instance =

@@ -354,14 +354,30 @@ void Form1::update_Click() {
 }
 
 void Form1::Form_Resize() {
-    Module2::ScaleLayout(*this);
-    // Scaled, the page would miss the screen's edges by a pixel or two: in
-    // fullscreen it is the whole screen. The next pass after fullscreen
-    // places it from its record again.
-    if (WebBrowser1.Fullscreen()) {
+    if (!WebBrowser1.Fullscreen()) {
+        Module2::ScaleLayout(*this);
+    } else if (FillsScreen()) {
+        // Scaled, the page would miss the screen's edges by a pixel or two: in
+        // fullscreen it is the whole screen. The next pass after fullscreen
+        // places it from its record again.
         panel_.Place(WebBrowser1.Widget(), {0, 0, panel_.InnerWidth(), panel_.InnerHeight()});
     }
+    // Otherwise the window is on its way into fullscreen: the window manager
+    // sends the new state and the new size one after the other, in either
+    // order, and a pass may come in between. The page keeps its place until
+    // both are there, so it never sees a size in between.
     if (WindowState() == 1) HideToTray();
+}
+
+bool Form1::FillsScreen() {
+    const auto gdk = get_window();
+    if (!gdk || !(gdk->get_state() & Gdk::WINDOW_STATE_FULLSCREEN)) return false;
+    const auto monitor = get_display()->get_monitor_at_window(gdk);
+    if (!monitor) return false;
+    Gdk::Rectangle screen;
+    monitor->get_geometry(screen);
+    return panel_.get_allocated_width() == screen.get_width() &&
+           panel_.get_allocated_height() == screen.get_height();
 }
 
 bool Form1::on_window_state_event(GdkEventWindowState* event) {

@@ -57,6 +57,8 @@ class Form1 : public Gtk::Window {
 
     // 0 normal, 1 minimised, 2 maximised.
     int WindowState() const;
+    // In fullscreen, with the whole screen to itself.
+    bool FillsScreen();
     void WindowState(int state);
 
   private:

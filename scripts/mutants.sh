@@ -85,7 +85,7 @@ MUTANTS = [
     ("page data in memory although the folder is writable", "main/WebBrowser.cpp",
      "^gui_sessions$", "    if (data_.Persistent()) {", "    if (false) {"),
     ("fullscreen page left at its scaled place", "main/Form1.cpp", "^gui_playback$",
-     "    if (WebBrowser1.Fullscreen()) {\n        panel_.Place(", "    if (false) {\n        panel_.Place("),
+     "    } else if (FillsScreen()) {", "    } else if (false) {"),
     ("always-on-top set the wrong way back after fullscreen", "main/Form1.cpp", "^gui_playback$",
      'set_keep_above(ui::GetTag(*this) == "0");', 'set_keep_above(ui::GetTag(*this) == "1");'),
     ("the engine's own media player left on the bus", "main/PageProcess.cpp", "^gui_media_player$",

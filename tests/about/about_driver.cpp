@@ -31,7 +31,6 @@ public:
         Add("使用说明", pelko::OpenReadme);
         // The browser hands a "mailto:" address to the desktop this way.
         Add("反馈问题", [] { Gio::AppInfo::launch_default_for_uri(pelko::FeedbackUrl()); });
-        Add("关闭", [this] { close(); });
         loads_.set_text("载入 0");
         box_.pack_start(loads_);
         show_all();

@@ -10,13 +10,12 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "tests/support/main_loop.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -107,46 +106,30 @@ class TestServer {
     std::vector<GObjectPtr<GIOStream>> connections_;
 };
 
-// Records the events of one downloader and wakes the loop on each.
+// Records the events of one downloader.
 struct Recorder {
     std::vector<float> progress;
     std::vector<std::int32_t> completes;
     bool inside_call = false;
     bool early = false;  // an event raised inside StartDownload or CancelDownload
     std::function<void()> on_progress = [] {};
-    Glib::RefPtr<Glib::MainLoop> loop = Glib::MainLoop::create();
 
     explicit Recorder(Downloader& dl) {
         dl.DownloadProgress().connect([this](float fraction, long, std::int32_t) {
             early |= inside_call;
             progress.push_back(fraction);
             on_progress();
-            loop->quit();
         });
         dl.DownloadComplete().connect([this](std::int32_t status) {
             early |= inside_call;
             completes.push_back(status);
-            loop->quit();
         });
     }
-    // Runs the loop until `done` holds, at most `ms`; false on the timeout.
-    bool RunUntil(const std::function<bool()>& done, unsigned ms = 10000) {
-        bool timed_out = false;
-        auto guard = Glib::signal_timeout().connect(
-            [&] {
-                timed_out = true;
-                loop->quit();
-                return false;
-            },
-            ms);
-        while (!done() && !timed_out) loop->run();
-        guard.disconnect();
-        return !timed_out;
-    }
-    // Then a moment more, for events that must not come (a second completion).
+    // Runs the main loop until `done` holds, then a moment more for events
+    // that must not come (a second completion); false on the timeout.
     bool Run(const std::function<bool()>& done) {
-        const bool finished = RunUntil(done);
-        RunUntil([] { return false; }, 200);
+        const bool finished = pelko::test::Spin(done);
+        pelko::test::Settle(200);
         return finished;
     }
 };
@@ -165,17 +148,10 @@ class DownloaderTest : public ::testing::Test {
         rec.inside_call = false;
     }
     // The saved file's bytes and mode, and no temporary file beside it.
-    std::string Read(const std::string& name) const {
-        std::ifstream in(dir_.PathOf(name), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
     void ExpectOnly(const std::string& contents) const {
-        EXPECT_TRUE(Read("Pelko") == contents);
+        EXPECT_TRUE(dir_.Read("Pelko") == contents);
         EXPECT_EQ(fs::status(dir_.PathOf("Pelko")).permissions(), kOldMode);
-        EXPECT_EQ(Files(), 1);
-    }
-    std::ptrdiff_t Files() const {
-        return std::distance(fs::directory_iterator(dir_.path()), fs::directory_iterator());
+        EXPECT_EQ(dir_.Names().size(), 1u);
     }
     // A folder nobody may add to, root included.
     bool SetImmutable(bool on) {
@@ -194,10 +170,10 @@ class DownloaderTest : public ::testing::Test {
 };
 
 TEST(DownloadStatus, ClampByteCountNeverTurnsNegative) {
-    EXPECT_EQ(ClampByteCount(2147483647LL), 2147483647);
-    EXPECT_EQ(ClampByteCount(2147483648LL), 2147483647);
-    EXPECT_EQ(ClampByteCount(5000000000LL), 2147483647);
-    EXPECT_EQ(ClampByteCount(-5), 0);
+    for (const auto& [in, want] : std::map<long long, std::int32_t>{
+             {2147483647LL, 2147483647}, {2147483648LL, 2147483647}, {-5, 0}}) {
+        EXPECT_EQ(ClampByteCount(in), want) << in;
+    }
 }
 
 // Only a complete file replaces the old one, which keeps its mode; every other
@@ -237,7 +213,7 @@ TEST_F(DownloaderTest, OnlyACompleteFileReplacesTheOld) {
              dl.URL(server_.Url("/ok/Pelko"));
              dl.StartDownload();
              // The stalled transfer's file went at once: one writer, one temporary.
-             EXPECT_EQ(Files(), 2);
+             EXPECT_EQ(dir_.Names().size(), 2u);
          }},
         {.route = "/ok/Pelko",  // read-only folder
          .want = StatusOf(DownloadFailure::Disk),
@@ -312,7 +288,7 @@ TEST_F(DownloaderTest, CheckedFileReplacesOnlyWhenAcceptedAndKeepsThePrevious) {
             EXPECT_EQ(dl.LastError(), "not ours");
         }
         if (replaced && c.keep) {
-            EXPECT_EQ(Read("Pelko.old"), kOld);
+            EXPECT_EQ(dir_.Read("Pelko.old"), kOld);
             EXPECT_EQ(fs::status(dir_.PathOf("Pelko.old")).permissions(), kOldMode);
             fs::remove(dir_.PathOf("Pelko.old"));
         }
@@ -325,7 +301,7 @@ TEST_F(DownloaderTest, ClosedWindowLeavesNoTemporary) {
     Recorder rec(*dl);
     Start(*dl, rec, server_.Url("/stall/Pelko"));
     ASSERT_TRUE(rec.Run([&] { return !rec.progress.empty(); }));
-    EXPECT_EQ(Files(), 2);
+    EXPECT_EQ(dir_.Names().size(), 2u);
     dl.reset();
     // Nothing more runs after a window closes, so the file must be gone now.
     ExpectOnly(kOld);

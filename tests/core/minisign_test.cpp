@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -166,22 +165,12 @@ int RunTool(std::vector<std::string> args) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    posix_spawn_file_actions_t io;
-    ::posix_spawn_file_actions_init(&io);
-    ::posix_spawn_file_actions_addopen(&io, 0, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_addopen(&io, 1, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
     int status = -1;
-    if (::posix_spawn(&pid, argv[0], &io, nullptr, argv.data(), environ) == 0) {
+    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0) {
         ::waitpid(pid, &status, 0);
     }
-    ::posix_spawn_file_actions_destroy(&io);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Read(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 }  // namespace
@@ -197,11 +186,11 @@ TEST(Minisign, SignaturesOfTheMinisignTool) {
     ASSERT_EQ(RunTool({"-S", "-s", key, "-m", file, "-t", kComment, "-x", file + ".sig"}), 0);
     ASSERT_EQ(RunTool({"-S", "-l", "-s", key, "-m", file, "-x", file + ".legacy"}), 0);
 
-    const auto keys = pelko::minisign::ParsePublicKeys(LineOf(Read(pub), 1));
+    const auto keys = pelko::minisign::ParsePublicKeys(LineOf(dir.Read(pub), 1));
     ASSERT_TRUE(keys);
-    const auto checked = Verify(Read(file + ".sig"), HashOf(kProgram), *keys);
+    const auto checked = Verify(dir.Read(file + ".sig"), HashOf(kProgram), *keys);
     EXPECT_EQ(checked.verdict, Verdict::Good);
     EXPECT_EQ(checked.trusted_comment, kComment);
-    EXPECT_EQ(Verify(Read(file + ".legacy"), HashOf(kProgram), *keys).verdict, Verdict::Legacy);
+    EXPECT_EQ(Verify(dir.Read(file + ".legacy"), HashOf(kProgram), *keys).verdict, Verdict::Legacy);
 }
 #endif

@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 
 #include "tests/support/temp_dir.h"
@@ -18,16 +16,6 @@ namespace {
 class ProgramSwap : public ::testing::Test {
   protected:
     std::string folder() const { return dir_.path().string(); }
-    std::string Read(const std::string& name) const {
-        std::ifstream in(dir_.PathOf(name), std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
-    std::set<std::string> Files() const {
-        std::set<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir_.path()))
-            names.insert(e.path().filename().string());
-        return names;
-    }
     ino_t Inode(const std::string& name) const {
         struct stat st {};
         return ::stat(dir_.PathOf(name).c_str(), &st) == 0 ? st.st_ino : 0;
@@ -49,8 +37,13 @@ TEST(ProgramSwapNames, TemporaryFilesAreTellable) {
 }
 
 // The whole round: keep, promote, then either discard or restore. At every
-// step the program's name holds a whole file.
+// step the program's name holds a whole file. Nothing to keep is no
+// failure; nothing to restore or promote is.
 TEST_F(ProgramSwap, KeepPromoteThenDiscardOrRestore) {
+    EXPECT_EQ(swap::KeepPrevious(folder(), "Pelko"), "");
+    EXPECT_TRUE(dir_.Names().empty());
+    EXPECT_NE(swap::RestorePrevious(folder(), "Pelko"), "");
+    EXPECT_NE(swap::Promote(dir_.PathOf(".Pelko.gone00"), folder(), "Pelko"), "");
     for (const bool restore : {false, true}) {
         SCOPED_TRACE(restore ? "restored" : "discarded");
         dir_.Put("Pelko", "old");
@@ -61,32 +54,25 @@ TEST_F(ProgramSwap, KeepPromoteThenDiscardOrRestore) {
         ASSERT_EQ(swap::KeepPrevious(folder(), "Pelko"), "");
         // A second name of the same file: nothing copied, nothing moved.
         EXPECT_EQ(Inode("Pelko.old"), Inode("Pelko"));
-        EXPECT_EQ(Read("Pelko"), "old");
+        EXPECT_EQ(dir_.Read("Pelko"), "old");
         EXPECT_TRUE(swap::HasPrevious(folder(), "Pelko"));
 
         ASSERT_EQ(swap::Promote(fresh, folder(), "Pelko"), "");
-        EXPECT_EQ(Read("Pelko"), "new");
-        EXPECT_EQ(Read("Pelko.old"), "old");
+        EXPECT_EQ(dir_.Read("Pelko"), "new");
+        EXPECT_EQ(dir_.Read("Pelko.old"), "old");
         EXPECT_EQ(fs::status(dir_.PathOf("Pelko.old")).permissions(), fs::perms(0750));
 
         if (restore) {
             ASSERT_EQ(swap::RestorePrevious(folder(), "Pelko"), "");
-            EXPECT_EQ(Read("Pelko"), "old");
+            EXPECT_EQ(dir_.Read("Pelko"), "old");
         } else {
             ASSERT_EQ(swap::DiscardPrevious(folder(), "Pelko"), "");
-            EXPECT_EQ(Read("Pelko"), "new");
+            EXPECT_EQ(dir_.Read("Pelko"), "new");
         }
-        EXPECT_EQ(Files(), std::set<std::string>{"Pelko"});
+        EXPECT_EQ(dir_.Names(), std::set<std::string>{"Pelko"});
         EXPECT_FALSE(swap::HasPrevious(folder(), "Pelko"));
         EXPECT_EQ(swap::DiscardPrevious(folder(), "Pelko"), "");  // nothing left to remove
     }
-}
-
-TEST_F(ProgramSwap, NothingToKeepIsNoFailureButNothingToRestoreIs) {
-    EXPECT_EQ(swap::KeepPrevious(folder(), "Pelko"), "");
-    EXPECT_TRUE(Files().empty());
-    EXPECT_NE(swap::RestorePrevious(folder(), "Pelko"), "");
-    EXPECT_NE(swap::Promote(dir_.PathOf(".Pelko.gone00"), folder(), "Pelko"), "");
 }
 
 // Where hard links are not to be had, the previous file is a copy of its
@@ -98,10 +84,10 @@ TEST_F(ProgramSwap, CopiedPreviousIsWhole) {
     fs::permissions(dir_.PathOf("Pelko"), fs::perms(0755));
     dir_.Put("Pelko.old", "stale");
     ASSERT_EQ(swap::CopyPrevious(folder(), "Pelko"), "");
-    EXPECT_TRUE(Read("Pelko.old") == big);
+    EXPECT_TRUE(dir_.Read("Pelko.old") == big);
     EXPECT_NE(Inode("Pelko.old"), Inode("Pelko"));
     EXPECT_EQ(fs::status(dir_.PathOf("Pelko.old")).permissions(), fs::perms(0755));
-    EXPECT_EQ(Files(), (std::set<std::string>{"Pelko", "Pelko.old"}));
+    EXPECT_EQ(dir_.Names(), (std::set<std::string>{"Pelko", "Pelko.old"}));
 }
 
 // What a killed update leaves, and what the next run keeps of it: never a
@@ -136,8 +122,8 @@ TEST_F(ProgramSwap, CleanUpKeepsTheOnlyGoodProgram) {
         swap::CleanUp(folder(), "Pelko", c.previous_unneeded);
         std::set<std::string> left{"Pelko", ".up.ini.Q1w2E3"};
         if (c.previous_kept) left.insert("Pelko.old");
-        EXPECT_EQ(Files(), left);
-        EXPECT_EQ(Read("Pelko"), c.program);
+        EXPECT_EQ(dir_.Names(), left);
+        EXPECT_EQ(dir_.Read("Pelko"), c.program);
     }
 }
 

@@ -5,7 +5,7 @@
 namespace pelko::tray {
 namespace {
 
-TEST(TrayPixmap, ReordersEachPixelAndDropsRowPadding) {
+TEST(TrayPixmap, ReordersEachPixelDropsRowPaddingAndRefusesWhatDoesNotAddUp) {
     // Two RGBA pixels per row, two bytes of padding after each row.
     const std::uint8_t rgba[] = {1, 2,  3,  4,  5,  6,  7,  8,  0xEE, 0xEE,
                                  9, 10, 11, 12, 13, 14, 15, 16, 0xEE, 0xEE};
@@ -15,9 +15,7 @@ TEST(TrayPixmap, ReordersEachPixelAndDropsRowPadding) {
     const std::uint8_t rgb[] = {1, 2, 3, 4, 5, 6};
     EXPECT_EQ(ToNetworkArgb({rgb, 2, 1, 6, 3}),
               (std::vector<std::uint8_t>{0xFF, 1, 2, 3, 0xFF, 4, 5, 6}));
-}
-
-TEST(TrayPixmap, InconsistentPictureGivesNoIcon) {
+    // An inconsistent picture gives no icon.
     const std::uint8_t px[16] = {};
     EXPECT_TRUE(ToNetworkArgb({nullptr, 1, 1, 4, 4}).empty());
     EXPECT_TRUE(ToNetworkArgb({px, 0, 1, 4, 4}).empty());

@@ -111,21 +111,6 @@ class Sessions(pt.GuiTest):
         pt.wait_until(lambda: "another Pelko" in third.output(), what="the second store refused")
         self.assertTrue(first.alive())
 
-    def test_update_hand_over_starts_the_new_program(self):
-        program = pt.read(os.path.join(self.app_dir, "Pelko"), "rb")
-        self.server.page("/Pelko", program, ctype="application/octet-stream")
-        self.server.page("/Pelko.minisig", pt.sign(program, "version:9.0 file:Pelko"))
-        newer = "[ver]\r\nversion=9.0\r\n"
-        self.server.page("/up.ini", newer, ctype="text/plain")
-        pt.write(os.path.join(self.app_dir, "up.ini"), newer)
-        old = self.start(env=self.env)
-        app = pt.application(old.proc.pid)
-        pt.press(pt.message_box(app, old.proc.pid, "提示"), "是", click=True)
-        self.assertEqual(old.proc.wait(15), 0)
-
-        pid = self.update_through_updater()
-        self.assertNotEqual(pid, old.proc.pid)
-
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -4,8 +4,9 @@ installed program."""
 
 import contextlib
 import os
-import re
 import subprocess
+
+from gi.repository import GLib
 
 BUILD = os.environ.get("PELKO_BUILD_DIR", "")
 CMAKE = os.environ.get("CMAKE", "cmake")
@@ -77,39 +78,13 @@ def build_records_kept():
 
 
 def desktop_entry(path):
-    """The [Desktop Entry] group as a dict of key to raw value."""
-    entry, group = {}, None
-    with open(path, encoding="utf-8") as f:
-        for line in f:
-            line = line.rstrip("\n")
-            if line.startswith("["):
-                group = line
-            elif group == "[Desktop Entry]" and "=" in line and not line.startswith("#"):
-                key, _, value = line.partition("=")
-                entry[key] = value
-    return entry
+    """The [Desktop Entry] group as the desktop reads it: key to value."""
+    keys = GLib.KeyFile()
+    keys.load_from_file(path, GLib.KeyFileFlags.NONE)
+    return {k: keys.get_string("Desktop Entry", k) for k in keys.get_keys("Desktop Entry")[0]}
 
 
 def exec_argv(value):
-    """An Exec value as the argument vector a desktop starts: the string
-    escapes first, then the quoting ("%%" is a literal percent sign)."""
-    text = re.sub(r"\\(.)", lambda m: {"s": " ", "n": "\n", "t": "\t", "r": "\r"}
-                  .get(m.group(1), m.group(1)), value)
-    argv, word, quoted, started = [], "", False, False
-    chars = iter(text)
-    for c in chars:
-        if quoted and c == "\\":
-            word += next(chars, "")
-        elif c == '"':
-            quoted, started = not quoted, True
-        elif c == " " and not quoted:
-            if started:
-                argv.append(word)
-            word, started = "", False
-        else:
-            word, started = word + c, True
-    if quoted:
-        raise AssertionError(f"unterminated quote in Exec={value}")
-    if started:
-        argv.append(word)
-    return [arg.replace("%%", "%") for arg in argv]
+    """An Exec value as the argument vector the desktop's library starts
+    ("%%" is a literal percent sign)."""
+    return [arg.replace("%%", "%") for arg in GLib.shell_parse_argv(value)[1]]

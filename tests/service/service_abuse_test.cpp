@@ -1,19 +1,22 @@
-// The real pelko-service program under abuse: broken requests, huge headers
-// and a flood of connections that never finish a request (hostile paths and
-// absurd ranges go to the server in-process, static_server_test.cpp). It must refuse what it cannot serve, stay up and small, and
-// keep answering a good request in time.
+// The real pelko-service program, started the way scripts and the GUI tests
+// start it, and under abuse: broken requests, huge headers and a flood of
+// connections that never finish a request (hostile paths and absurd ranges
+// go to the server in-process, static_server_test.cpp). It must refuse what
+// it cannot serve, stay up and small, and keep answering a good request in
+// time.
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -24,6 +27,36 @@ namespace {
 
 using namespace pelko::service::testing;
 
+// Without --root the program serves the web root the build put beside it.
+TEST(ServiceProgram, AnnouncesAFreePortServesAndEndsCleanlyOnSigterm) {
+    struct stat program {};
+    ASSERT_EQ(::stat(PELKO_SERVICE_WWW "/Pelko", &program), 0);
+    EXPECT_TRUE(program.st_mode & S_IXUSR) << "the program copy lost its executable bit";
+
+    Service service({"--port", "0"});
+    ASSERT_TRUE(service.process);
+    const std::uint16_t port = service.Port();
+    ASSERT_NE(port, 0) << service.first_line;
+    const Reply page =
+        Exchange(port, "GET /tv/app.html HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(page.status, 200u);
+    EXPECT_NE(page.body.find("<title>Pelko网络电视</title>"), std::string::npos);
+
+    g_subprocess_send_signal(service.process, SIGTERM);
+    EXPECT_EQ(service.Finish(), 0);
+    EXPECT_NE(service.stderr_text.find("\nGET /tv/app.html 200 "), std::string::npos)
+        << service.stderr_text;
+}
+
+// Listening anywhere but on a loopback address would put the service on the network.
+TEST(ServiceProgram, RefusesAnAddressOffTheMachine) {
+    Service service({"--bind", "0.0.0.0", "--port", "0"});
+    ASSERT_TRUE(service.process);
+    EXPECT_EQ(service.Finish(), 2);
+    EXPECT_EQ(service.stdout_text, "");
+    EXPECT_NE(service.stderr_text, "");
+}
+
 class AbuseTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -32,10 +65,8 @@ class AbuseTest : public ::testing::Test {
             std::vector<const char*>{"--root", www_.c_str(), "--port", "0"},
             G_SUBPROCESS_FLAGS_STDERR_SILENCE);
         ASSERT_TRUE(service_->process);
-        const std::string line = service_->FirstLine();
-        std::smatch port;
-        ASSERT_TRUE(std::regex_match(line, port, std::regex(R"(.*:(\d+))"))) << line;
-        port_ = static_cast<std::uint16_t>(std::stoul(port[1]));
+        port_ = service_->Port();
+        ASSERT_NE(port_, 0) << service_->first_line;
     }
 
     unsigned GetDigits() {
@@ -53,8 +84,6 @@ class AbuseTest : public ::testing::Test {
         }
         return 0;
     }
-
-    bool Running() const { return RssKib() > 0; }
 
     pelko::test::TempDir dir_;
     std::string www_;
@@ -111,16 +140,18 @@ TEST_F(AbuseTest, FloodOfHalfOpenConnectionsAndHugeHeaders) {
     const int flood = static_cast<int>(std::min<rlim_t>(files.rlim_cur, 8192) / 2) - 100;
     ASSERT_GT(flood, 500);
 
-    std::chrono::steady_clock::duration slowest{};
-    const char* slowest_when = "";
+    // Each good request answered in time (a second; instrumented code runs
+    // several times slower, and the bound is for the service as shipped).
+    long long slowest_ms = 0;
     const auto good_request = [&](const char* when) {
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(GetDigits(), 200u) << when;
         const auto took = std::chrono::steady_clock::now() - start;
-        if (took > slowest) {
-            slowest = took;
-            slowest_when = when;
-        }
+        const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
+#ifndef __SANITIZE_ADDRESS__
+        EXPECT_LT(ms, 1000) << when;
+#endif
+        slowest_ms = std::max(slowest_ms, ms);
     };
     sockaddr_in address{AF_INET, htons(port_), {htonl(INADDR_LOOPBACK)}, {}};
     const auto open = [&](int flags) {
@@ -159,16 +190,13 @@ TEST_F(AbuseTest, FloodOfHalfOpenConnectionsAndHugeHeaders) {
     };
     const long first = flood_once();
     const long second = flood_once();
-    EXPECT_TRUE(Running());
     const long after = RssKib();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(slowest).count();
+    EXPECT_GT(after, 0) << "the service is gone";
     std::printf(
         "two floods of %d connections: RSS %ld KiB before, %ld and %ld KiB during, "
-        "%ld KiB after; slowest good request %lld ms (%s)\n",
-        flood, rss_before, first, second, after, static_cast<long long>(ms), slowest_when);
+        "%ld KiB after; slowest good request %lld ms\n",
+        flood, rss_before, first, second, after, slowest_ms);
 #ifndef __SANITIZE_ADDRESS__
-    // Instrumented code runs several times slower: the bound is for the service as shipped.
-    EXPECT_LT(ms, 1000);
     // Under AddressSanitizer freed memory waits in its quarantine, so the
     // resident size says nothing about the server's own.
     EXPECT_LT(first - rss_before, 32 * 1024);

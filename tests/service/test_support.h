@@ -17,48 +17,16 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "tests/support/main_loop.h"
 #include "tests/support/temp_dir.h"
 
 namespace pelko::service::testing {
 
-// Runs `work` on a thread while the default main loop runs. When it takes
-// longer than `timeout_ms`, `unblock` must make it return. False on a timeout.
-inline bool RunBeside(const std::function<void()>& work, const std::function<void()>& unblock,
-                      unsigned timeout_ms = 15000) {
-    struct State {
-        GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-        bool timed_out = false;
-    } state;
-    const guint timer = g_timeout_add(
-        timeout_ms,
-        [](gpointer s) {
-            static_cast<State*>(s)->timed_out = true;
-            g_main_loop_quit(static_cast<State*>(s)->loop);
-            return G_SOURCE_REMOVE;
-        },
-        &state);
-    std::thread thread([&] {
-        work();
-        // An idle source, so that a quit that comes before the loop runs is not lost.
-        g_idle_add_full(
-            G_PRIORITY_DEFAULT,
-            [](gpointer loop) {
-                g_main_loop_quit(static_cast<GMainLoop*>(loop));
-                return G_SOURCE_REMOVE;
-            },
-            g_main_loop_ref(state.loop), reinterpret_cast<GDestroyNotify>(g_main_loop_unref));
-    });
-    g_main_loop_run(state.loop);
-    if (state.timed_out) unblock();
-    thread.join();
-    if (!state.timed_out) g_source_remove(timer);
-    g_main_loop_unref(state.loop);
-    return !state.timed_out;
-}
+using pelko::test::RunBeside;
 
 // What no request may ever get back: the text of a file beside the web root.
 inline constexpr char kSecret[] = "TOP-SECRET-OUTSIDE-THE-ROOT";
@@ -149,18 +117,21 @@ struct Service {
     Service(const Service&) = delete;
     Service& operator=(const Service&) = delete;
 
-    // The first line on standard output, "" when none came in time.
-    std::string FirstLine() {
-        std::string line;
+    // The port of the program's first line on standard output ("pelko-service:
+    // listening on http://127.0.0.1:PORT"), 0 when no such line came in time.
+    std::uint16_t Port() {
         GInputStream* out = g_subprocess_get_stdout_pipe(process);
         char c;
         const bool finished = RunBeside(
             [&] {
                 while (g_input_stream_read(out, &c, 1, nullptr, nullptr) == 1 && c != '\n')
-                    line += c;
+                    first_line += c;
             },
             [this] { g_subprocess_force_exit(process); });
-        return finished ? line : std::string();
+        std::smatch port;
+        const std::regex announced(R"(pelko-service: listening on http://127\.0\.0\.1:(\d+))");
+        if (!finished || !std::regex_match(first_line, port, announced)) return 0;
+        return static_cast<std::uint16_t>(std::stoul(port[1]));
     }
 
     // Reads the output to its end and the exit status; -1 when the program
@@ -181,6 +152,7 @@ struct Service {
     }
 
     GSubprocess* process = nullptr;
+    std::string first_line;
     std::string stdout_text;
     std::string stderr_text;
 };

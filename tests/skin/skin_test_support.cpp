@@ -2,20 +2,12 @@
 
 #include <stdexcept>
 
+#include "tests/support/main_loop.h"
+
 namespace pelko::skintest {
 
 bool WaitUntil(const std::function<bool()>& condition, int timeout_ms) {
-    bool timed_out = false;
-    auto timer = Glib::signal_timeout().connect(
-        [&timed_out] {
-            timed_out = true;
-            return false;
-        },
-        timeout_ms);
-    auto context = Glib::MainContext::get_default();
-    while (!condition() && !timed_out) context->iteration(true);
-    timer.disconnect();
-    return condition();
+    return test::Spin(condition, timeout_ms) || condition();
 }
 
 bool WaitForPaint(Gtk::Window& window, int timeout_ms) {

@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -33,6 +35,18 @@ public:
         const auto p = PathOf(name);
         std::ofstream(p, std::ios::binary) << bytes;
         return p;
+    }
+    // A file's bytes, "" when there is none; a whole path may stand for the name.
+    std::string Read(const std::string& name) const {
+        std::ifstream in(path_ / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), {}};
+    }
+    // The names the folder holds: a temporary file left behind shows here.
+    std::set<std::string> Names() const {
+        std::set<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(path_))
+            names.insert(e.path().filename().string());
+        return names;
     }
 
 private:

@@ -10,14 +10,13 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <optional>
 #include <set>
 #include <string>
 
 #include "main/UpdateHandshake.h"
+#include "tests/support/main_loop.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -27,11 +26,6 @@ using namespace std::chrono_literals;
 using Outcome = Handshake::Outcome;
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 class HandshakeTest : public ::testing::Test {
   protected:
@@ -47,18 +41,10 @@ class HandshakeTest : public ::testing::Test {
         Handshake& h, const std::string& program, std::chrono::seconds timeout = 10s,
         const std::function<void()>& during = [] {}) {
         std::optional<std::pair<Outcome, std::string>> result;
-        GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
-        h.Start(program, timeout, [&](Outcome o, std::string detail) {
-            result.emplace(o, std::move(detail));
-            g_main_loop_quit(loop);
-        });
+        h.Start(program, timeout,
+                [&](Outcome o, std::string detail) { result.emplace(o, std::move(detail)); });
         during();
-        const guint guard = g_timeout_add_seconds(
-            20, [](gpointer l) { return g_main_loop_quit(static_cast<GMainLoop*>(l)), FALSE; },
-            loop);
-        if (!result) g_main_loop_run(loop);
-        if (result) g_source_remove(guard);
-        g_main_loop_unref(loop);
+        pelko::test::Spin([&] { return result.has_value(); }, 20000);
         return result;
     }
     pelko::test::TempDir dir_;
@@ -108,18 +94,25 @@ TEST_F(HandshakeTest, ProgramGetsItsSocketAloneAndASilentOneIsKilled) {
     Handshake h;
     const auto result = Run(h, Program("echo $$ > '" + pid_file + "'; exec sleep 30"), 1s, [&] {
         // Looked at while it runs, once it is the sleep: its descriptors and its environment.
-        for (int i = 0; i < 400; ++i, g_usleep(20000)) {
-            const std::string pid = ReadFile(pid_file);
-            proc = pid.empty() || pid.back() != '\n' ? "" : "/proc/" + pid.substr(0, pid.size() - 1);
+        // The kernel names the new program a moment before it closes the
+        // shell's descriptors that end with the exec, so those may be seen.
+        const std::set<std::string> alone{"0", "1", "2", "3"};
+        std::set<std::string> fds;
+        for (int i = 0; i < 400 && fds != alone; ++i, g_usleep(20000)) {
+            const std::string pid = dir_.Read(pid_file);
+            proc =
+                pid.empty() || pid.back() != '\n' ? "" : "/proc/" + pid.substr(0, pid.size() - 1);
             std::error_code ignored;
-            if (!proc.empty() && fs::read_symlink(proc + "/exe", ignored).filename() == "sleep") break;
+            if (proc.empty() || fs::read_symlink(proc + "/exe", ignored).filename() != "sleep")
+                continue;
+            fds.clear();
+            for (const auto& e : fs::directory_iterator(proc + "/fd", ignored))
+                fds.insert(e.path().filename());
         }
         ASSERT_FALSE(proc.empty());
-        std::set<std::string> fds;
-        for (const auto& e : fs::directory_iterator(proc + "/fd")) fds.insert(e.path().filename());
-        EXPECT_EQ(fds, (std::set<std::string>{"0", "1", "2", "3"}));
+        EXPECT_EQ(fds, alone);
         EXPECT_EQ(fs::read_symlink(proc + "/fd/3").string().rfind("socket:", 0), 0u);
-        const std::string env = ReadFile(proc + "/environ");
+        const std::string env = dir_.Read(proc + "/environ");
         EXPECT_NE(env.find(std::string("PELKO_HANDSHAKE_FD=3") + '\0'), std::string::npos);
         EXPECT_EQ(env.find("PELKO_PAUSE_AT="), std::string::npos);
     });
@@ -134,14 +127,19 @@ TEST_F(HandshakeTest, ProgramGetsItsSocketAloneAndASilentOneIsKilled) {
 // are there, and only on a socket.
 TEST(UpdateHandshakeTest, SaysUpOnceWhenShownAndRequested) {
     ASSERT_EQ(UpdateHandshake::FromEnvironment(), nullptr);  // not started by the updater
-    for (const bool window_first : {true, false}) {
-        SCOPED_TRACE(window_first ? "window first" : "page first");
-        int ends[2];
-        ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+    // Started with the other end of a socket the updater holds.
+    int ends[2];
+    const auto started = [&ends] {
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
         ::setenv("PELKO_HANDSHAKE_FD", std::to_string(ends[1]).c_str(), 1);
         auto handshake = UpdateHandshake::FromEnvironment();
-        ASSERT_NE(handshake, nullptr);
         EXPECT_EQ(::getenv("PELKO_HANDSHAKE_FD"), nullptr);
+        return handshake;
+    };
+    for (const bool window_first : {true, false}) {
+        SCOPED_TRACE(window_first ? "window first" : "page first");
+        auto handshake = started();
+        ASSERT_NE(handshake, nullptr);
         EXPECT_EQ(::fcntl(ends[1], F_GETFD) & FD_CLOEXEC, FD_CLOEXEC);
         char buffer[8] = {};
         window_first ? handshake->WindowShown() : handshake->PageRequested();
@@ -165,12 +163,9 @@ TEST(UpdateHandshakeTest, SaysUpOnceWhenShownAndRequested) {
     }
     ::close(file);
     // An updater gone before the answer costs no SIGPIPE.
-    int ends[2];
-    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
-    ::close(ends[0]);
-    ::setenv("PELKO_HANDSHAKE_FD", std::to_string(ends[1]).c_str(), 1);
-    auto orphan = UpdateHandshake::FromEnvironment();
+    auto orphan = started();
     ASSERT_NE(orphan, nullptr);
+    ::close(ends[0]);
     orphan->WindowShown();
     orphan->PageRequested();
 }

@@ -213,7 +213,8 @@ void WebBrowser::Failed(const std::string& url, int status) {
 void WebBrowser::ArmStallTimer() {
     stall_timer_.disconnect();
     stall_timer_ = Glib::signal_timeout().connect_seconds(
-        sigc::mem_fun(*this, &WebBrowser::StallTimeout), kStallSeconds);
+        sigc::mem_fun(*this, &WebBrowser::StallTimeout),
+        test_hooks::Seconds("STALL", kStallSeconds));
 }
 
 void WebBrowser::OnResponsiveChanged(WebKitWebView* view, GParamSpec*, gpointer self) {

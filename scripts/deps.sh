@@ -19,11 +19,11 @@ codec_pkgs=(
   gstreamer1.0-libav gstreamer1.0-gl
 )
 # The GUI tests' desktops: X11 (Xvfb, openbox, trayer or Xfce's panel) and
-# Wayland (weston);
-# ss (iproute2) tells which of them a process is connected to; playerctl
-# is the desktop's media controls.
+# Wayland (weston); ss (iproute2) tells which of them a process is
+# connected to; the tests read the screen's pixels through GDK; playerctl
+# is the desktop's media controls; the demo's screenshot is ImageMagick's.
 run_pkgs=(xvfb openbox trayer xfce4-panel weston xdotool x11-utils imagemagick dbus-x11 at-spi2-core iproute2
-          python3 python3-pyatspi gir1.2-atspi-2.0 curl playerctl)
+          python3 python3-pyatspi gir1.2-atspi-2.0 gir1.2-gtk-3.0 curl playerctl)
 # The install test: the desktop's validators, and what cpack's .deb
 # generator runs (dpkg-shlibdeps from dpkg-dev, file to tell programs apart).
 install_pkgs=(desktop-file-utils appstream dpkg-dev file)

@@ -45,7 +45,7 @@ if [ "$quick" = 1 ]; then
   cmake --build build-asan -j"$(nproc)" \
     --target core_tests controls_tests about_tests service_tests handshake_tests
   # The install test packages the build; it checks no memory and stays out.
-  exec ctest --test-dir build-asan --output-on-failure -LE 'gui|install' "$@"
+  exec ctest --test-dir build-asan --output-on-failure -j2 -LE 'gui|install' "$@"
 fi
 cmake --build build-asan -j"$(nproc)"
 [ $# -eq 0 ] && set -- -L gui

@@ -14,7 +14,8 @@ took "packages"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELKO_TEST_HOOKS=ON >/dev/null
 cmake --build build -j"$(nproc)"
 took "the build"
-ctest --test-dir build --output-on-failure "$@"
+# Two at a time: the GUI and install tests ask to run alone, and do.
+ctest --test-dir build --output-on-failure -j2 "$@"
 took "the tests"
 
 # The quick tests once more, built with AddressSanitizer and UBSan in

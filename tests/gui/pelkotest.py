@@ -17,7 +17,11 @@ import threading
 import time
 import unittest
 
+import gi
 import pyatspi
+
+gi.require_version("Gdk", "3.0")
+from gi.repository import Gdk  # noqa: E402
 
 APP_DIR = os.environ.get("PELKO_APP_DIR", "")
 SERVICE = os.environ.get("PELKO_SERVICE_BIN", "")
@@ -448,18 +452,28 @@ def tray_popup(pid, keys):
         time.sleep(0.1)
 
 
-def screenshot(path):
-    run("import", "-window", "root", path)
-
-
 def pixels(*points):
     """The colours on screen at the points, as (r, g, b)."""
-    with tempfile.TemporaryDirectory(prefix="pelko-shot-") as folder:
-        shot = os.path.join(folder, "screen.png")
-        screenshot(shot)
-        out = run("convert", shot, "-format",
-                  "".join(f"%[pixel:p{{{x},{y}}}];" for x, y in points), "info:-")
-    return [tuple(map(int, m)) for m in re.findall(r"\((\d+),(\d+),(\d+)", out)]
+    root = Gdk.get_default_root_window()
+    return [tuple(Gdk.pixbuf_get_from_window(root, x, y, 1, 1).get_pixels()[:3])
+            for x, y in points]
+
+
+def differing(x, y, width, height, fuzz=38):
+    """The box (x, y, width, height) on screen around whatever in the area
+    differs by more than fuzz from the colour of its top left corner."""
+    shot = Gdk.pixbuf_get_from_window(Gdk.get_default_root_window(), x, y, width, height)
+    data, stride, n = shot.get_pixels(), shot.get_rowstride(), shot.get_n_channels()
+    corner = data[:3]
+    def at(i, j):
+        k = j * stride + i * n
+        return data[k:k + 3]
+    found = [(i, j) for j in range(height) for i in range(width)
+             if max(abs(a - b) for a, b in zip(at(i, j), corner)) > fuzz]
+    if not found:
+        return None
+    xs, ys = [i for i, _ in found], [j for _, j in found]
+    return x + min(xs), y + min(ys), max(xs) - min(xs) + 1, max(ys) - min(ys) + 1
 
 
 # ---------------------------------------------------------------- accessibility

@@ -119,7 +119,7 @@ function next(i) {
     next(i + 1);
   }
   // A player may also skip what it cannot use and simply have nothing to show.
-  var quiet = setTimeout(function () { end("none"); }, 10000);
+  var quiet = setTimeout(function () { end("none"); }, 5000);
   hls.on(Hls.Events.ERROR, function (e, d) {
     if (d.fatal) { clearTimeout(quiet); end(d.details); }
   });

@@ -64,26 +64,19 @@ def registered(pid):
 
 
 def panel_icon():
-    """The centre of the one icon the panel draws, found in a screenshot:
-    whatever differs from the panel's own colour."""
+    """The centre of the one icon the panel draws: whatever differs from the
+    panel's own colour."""
     line = [l for l in pt.run("xwininfo", "-root", "-tree").splitlines()
             if '("xfce4-panel"' in l and "1600x" in l]
     if not line:
         return None
     g = pt.geometry(int(line[0].split()[0], 16))
-    shot = os.path.join(os.environ["HOME"], "panel.png")
-    pt.screenshot(shot)
     # The panel's edges are shaded: only its inner band is searched.
     inner = 6
-    box = pt.run("convert", shot, "-crop",
-                 f"{g['width']}x{g['height'] - 2 * inner}+{g['x']}+{g['y'] + inner}",
-                 "+repage", "-fuzz", "15%", "-format", "%@", "info:").strip()
-    w, rest = box.split("x")
-    w = int(w)
-    h, x, y = map(int, rest.split("+"))
-    if w >= g["width"] // 2 or w <= 1:
+    box = pt.differing(g["x"], g["y"] + inner, g["width"], g["height"] - 2 * inner)
+    if box is None or box[2] >= g["width"] // 2 or box[2] <= 1:
         return None
-    return g["x"] + x + w // 2, g["y"] + inner + y + h // 2
+    return box[0] + box[2] // 2, box[1] + box[3] // 2
 
 
 class NotifierTray(pt.GuiTest):

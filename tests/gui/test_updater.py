@@ -103,6 +103,11 @@ class Updater(UpdaterCase):
         # The progress text waits hidden until Start.
         self.assertFalse([t for t in pt.descendants(self.app, "label", "Label3")
                           if pt.state(t, pyatspi.STATE_SHOWING)])
+        # Told to stop while a box is open (nothing is served), it ends, box and all.
+        pt.activate(self.start_button)
+        self.wait_box("错误")
+        self.p.proc.send_signal(signal.SIGTERM)
+        self.assertEqual(self.p.proc.wait(10), 0)
 
     def test_update_replaces_and_starts_the_main_program(self):
         self.serve(self.new_program)
@@ -125,7 +130,7 @@ class Updater(UpdaterCase):
         self.assertEqual(sorted(os.listdir(self.app_dir)), self.files_before)
         self.assertEqual(self.read_installed(), "[ver]\nversion=1.3.0\n")
 
-    def test_failing_server_keeps_the_old_program(self):
+    def test_failure_cancel_and_close_keep_the_old_program(self):
         self.serve(self.new_program)
         self.server.page("/Pelko", "<h1>server error</h1>", status=500)
         self.open_updater()
@@ -134,28 +139,18 @@ class Updater(UpdaterCase):
             self.answer_box("错误", "下载失败")
             self.assert_idle_after_failure()
         self.assertEqual(self.server.hits("/Pelko"), 2)
-        # Told to stop while its box is open, it ends, box and all.
-        pt.activate(self.start_button)
-        self.wait_box("错误")
-        self.p.proc.send_signal(signal.SIGTERM)
-        self.assertEqual(self.p.proc.wait(10), 0)
-
-    def test_cancel_and_close_leave_no_trace(self):
-        self.serve(self.new_program)
+        # Cancelled in the middle of a transfer, then closed in the middle of
+        # the next: the temporary file goes, and alt+F4 ends the updater at once.
         self.server.page("/Pelko", status="stall")
-        self.open_updater()
-        pt.activate(self.start_button)
-        pt.wait_until(lambda: pt.state(self.cancel_button, pyatspi.STATE_SENSITIVE),
-                      what="Cancel enabled")
-        pt.wait_until(lambda: len(os.listdir(self.app_dir)) > len(self.files_before),
-                      what="the temporary file")
-        pt.activate(self.cancel_button)
-        self.answer_box("错误")
-        self.assert_idle_after_failure()
-        # Closing the window in the middle of a transfer ends the updater at once.
-        pt.activate(self.start_button)
-        pt.wait_until(lambda: len(os.listdir(self.app_dir)) > len(self.files_before),
-                      what="the temporary file")
+        for close in (False, True):
+            pt.activate(self.start_button)
+            pt.wait_until(lambda: pt.state(self.cancel_button, pyatspi.STATE_SENSITIVE)
+                          and len(os.listdir(self.app_dir)) > len(self.files_before),
+                          what="Cancel enabled and the temporary file")
+            if not close:
+                pt.activate(self.cancel_button)
+                self.answer_box("错误")
+                self.assert_idle_after_failure()
         pt.run("xdotool", "windowactivate", "--sync", str(self.wid))
         pt.run("xdotool", "key", "--clearmodifiers", "alt+F4")
         try:

@@ -177,12 +177,16 @@ TEST(DownloadStatus, ClampByteCountNeverTurnsNegative) {
 }
 
 // Only a complete file replaces the old one, which keeps its mode; every other
-// end leaves the old file as it was and no temporary file.
+// end leaves the old file as it was and no temporary file. The owner's check
+// sees the whole file before anything is replaced; asked to keep the previous
+// file, the control keeps it exactly when it replaces it.
 TEST_F(DownloaderTest, OnlyACompleteFileReplacesTheOld) {
     const auto whole = static_cast<std::int32_t>(kNew.size());
     struct Case {
         const char* route;
-        std::int32_t want;                                        // the one DownloadComplete status
+        std::int32_t want;              // the one DownloadComplete status
+        const char* verdict = nullptr;  // the owner's check: "" accepts, nullptr: none
+        bool keep = false;
         std::function<void(Downloader&)> at_first_progress = {};  // as a user's click would
         std::function<bool()> setup = [] { return true; };
         std::function<void()> undo = [] {};
@@ -203,12 +207,12 @@ TEST_F(DownloaderTest, OnlyACompleteFileReplacesTheOld) {
         {"/stall/Pelko", StatusOf(DownloadFailure::Stalled)},
         {"ftp://127.0.0.1/Pelko", StatusOf(DownloadFailure::BadAddress)},
         {"/ok/..%2FPelko", StatusOf(DownloadFailure::BadAddress)},  // a name leaving the folder
-        {"/stall/Pelko", StatusOf(DownloadFailure::Cancelled),
+        {"/stall/Pelko", StatusOf(DownloadFailure::Cancelled), nullptr, false,
          [](Downloader& dl) {
              dl.CancelDownload();
              dl.CancelDownload();
          }},
-        {"/stall/Pelko", whole,
+        {"/stall/Pelko", whole, nullptr, false,
          [this](Downloader& dl) {
              dl.URL(server_.Url("/ok/Pelko"));
              dl.StartDownload();
@@ -228,13 +232,28 @@ TEST_F(DownloaderTest, OnlyACompleteFileReplacesTheOld) {
                  return setrlimit(RLIMIT_FSIZE, &small) == 0;
              },
          .undo = [&old_limit] { setrlimit(RLIMIT_FSIZE, &old_limit); }},
+        {"/ok/Pelko", StatusOf(DownloadFailure::Refused), "not ours"},
+        {"/ok/Pelko", whole, ""},
+        {"/ok/Pelko", whole, "", true},
+        {"/ok/Pelko", StatusOf(DownloadFailure::Refused), "not ours", true},
+        {"/500/Pelko", StatusOf(DownloadFailure::HttpStatus), "", true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.route) + " -> " + std::to_string(c.want));
+        SCOPED_TRACE(std::string(c.route) + " -> " + std::to_string(c.want) +
+                     (c.verdict ? " checked" : "") + (c.keep ? ", previous kept" : ""));
         SetUp();  // the old file again
         ASSERT_TRUE(c.setup());
         Downloader dl;
         dl.StallTimeout(300ms);
+        dl.KeepPrevious(c.keep);
+        std::string seen;
+        if (c.verdict) {
+            dl.Check([&seen, &c](int fd) -> std::string {
+                seen.resize(kNew.size() + 1);
+                seen.resize(std::max<ssize_t>(0, pread(fd, seen.data(), seen.size(), 0)));
+                return c.verdict;
+            });
+        }
         Recorder rec(dl);
         rec.on_progress = [&] {
             if (rec.progress.size() > 1 || !c.at_first_progress) return;
@@ -248,51 +267,19 @@ TEST_F(DownloaderTest, OnlyACompleteFileReplacesTheOld) {
         ASSERT_TRUE(finished);
         EXPECT_FALSE(rec.early);
         EXPECT_EQ(rec.completes, std::vector<std::int32_t>{c.want}) << dl.LastError();
-        ExpectOnly(c.want > 0 ? kNew.substr(0, c.want) : kOld);
-        EXPECT_TRUE(c.want <= 0 || (!rec.progress.empty() && rec.progress.back() == 1.0f));
-    }
-}
-
-// The owner's check sees the whole file before anything is replaced; asked
-// to keep the previous file, the control keeps it exactly when it replaces
-// it. A refused or failed transfer leaves the folder as it was.
-TEST_F(DownloaderTest, CheckedFileReplacesOnlyWhenAcceptedAndKeepsThePrevious) {
-    const struct {
-        const char* route;
-        bool accept, keep;
-    } cases[] = {{"/ok/Pelko", false, false}, {"/ok/Pelko", true, false}, {"/ok/Pelko", true, true},
-                 {"/ok/Pelko", false, true}, {"/500/Pelko", true, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.route) + (c.accept ? " accepted" : " refused") +
-                     (c.keep ? ", previous kept" : ""));
-        SetUp();
-        Downloader dl;
-        dl.KeepPrevious(c.keep);
-        std::string seen;
-        dl.Check([&seen, accept = c.accept](int fd) -> std::string {
-            seen.resize(kNew.size() + 1);
-            seen.resize(std::max<ssize_t>(0, pread(fd, seen.data(), seen.size(), 0)));
-            return accept ? "" : "not ours";
-        });
-        Recorder rec(dl);
-        Start(dl, rec, server_.Url(c.route));
-        ASSERT_TRUE(rec.Run([&] { return !rec.completes.empty(); }));
-        const bool fetched = std::string(c.route) == "/ok/Pelko";
-        const bool replaced = fetched && c.accept;
-        EXPECT_TRUE(!fetched || seen == kNew);
-        EXPECT_EQ(rec.completes, std::vector<std::int32_t>{
-                                     replaced  ? static_cast<std::int32_t>(kNew.size())
-                                     : fetched ? StatusOf(DownloadFailure::Refused)
-                                               : StatusOf(DownloadFailure::HttpStatus)});
-        if (fetched && !c.accept) {
-            EXPECT_EQ(dl.LastError(), "not ours");
+        if (c.verdict && c.want != StatusOf(DownloadFailure::HttpStatus)) {
+            EXPECT_TRUE(seen == kNew);
         }
-        if (replaced && c.keep) {
+        if (c.want == StatusOf(DownloadFailure::Refused)) {
+            EXPECT_EQ(dl.LastError(), c.verdict);
+        }
+        if (c.keep && c.want > 0) {
             EXPECT_EQ(dir_.Read("Pelko.old"), kOld);
             EXPECT_EQ(fs::status(dir_.PathOf("Pelko.old")).permissions(), kOldMode);
             fs::remove(dir_.PathOf("Pelko.old"));
         }
-        ExpectOnly(replaced ? kNew : kOld);
+        ExpectOnly(c.want > 0 ? kNew.substr(0, c.want) : kOld);
+        EXPECT_TRUE(c.want <= 0 || (!rec.progress.empty() && rec.progress.back() == 1.0f));
     }
 }
 

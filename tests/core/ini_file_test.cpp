@@ -6,7 +6,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <string>
 
@@ -31,6 +30,11 @@ TEST_F(IniFileTest, ReadsLikeTheProfileFunctionsAndNeverCrashes) {
     for (int i = 0; i < 64 * 256; ++i) garbage += static_cast<char>((i * 37 + i / 256) & 0xFF);
     std::string wide = "a";
     for (int i = 0; i < 20000; ++i) wide += "\xE7\x94\xB5";
+    // Only the first kMaxFileBytes are read: what lies beyond, and a line the
+    // cap cuts, read as absent. The next line starts `before` bytes short of the cap.
+    const auto up_to_cap = [](std::size_t before) {
+        return "[ver]\n" + std::string(pelko::ini::kMaxFileBytes - before - 7, ';') + "\n";
+    };
     const struct {
         std::string file;
         std::string want;  // "<default>" when the lookup must miss
@@ -50,6 +54,9 @@ TEST_F(IniFileTest, ReadsLikeTheProfileFunctionsAndNeverCrashes) {
         // Values are cut at 32766 bytes, never inside a character.
         {"[ver]\nversion=" + std::string(40000, 'a'), std::string(32766, 'a')},
         {"[ver]\nversion=" + wide, wide.substr(0, 32764)},
+        {up_to_cap(12) + "version=12345678\n", "<default>"},
+        {up_to_cap(0) + "version=1\n", "<default>"},
+        {"[ver]\nversion=1\n" + up_to_cap(0) + up_to_cap(0), "1"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ReadIniValue(dir_.Put("up.ini", c.file), " ver ", "VERSION", "<default>"), c.want)
@@ -61,27 +68,6 @@ TEST_F(IniFileTest, ReadsLikeTheProfileFunctionsAndNeverCrashes) {
          {dir_.PathOf("absent.ini"), dir_.path().string(), dir_.PathOf("fifo.ini")}) {
         EXPECT_EQ(ReadIniValue(path, "ver", "version", "d"), "d") << path;
     }
-}
-
-TEST_F(IniFileTest, HugeFileIsReadOnlyUpToTheCapAndNeverRewritten) {
-    constexpr std::size_t cap = pelko::ini::kMaxFileBytes;
-    const std::string path = dir_.Put("up.ini", "[ver]\nfirst=1\n");
-    // A sparse 100 MB file: a key beyond the cap, and one whose line the cap cuts.
-    {
-        std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
-        f.seekp(static_cast<std::streamoff>(cap - 9)) << "\ncut=12345678901234\n";
-        f.seekp(static_cast<std::streamoff>(2 * cap)) << "\nlate=1\n";
-    }
-    fs::resize_file(path, 100u << 20);
-    EXPECT_EQ(ReadIniValue(path, "ver", "first", "d"), "1");
-    EXPECT_EQ(ReadIniValue(path, "ver", "cut", "d"), "d");
-    EXPECT_EQ(ReadIniValue(path, "ver", "late", "d"), "d");
-    std::string error;
-    EXPECT_FALSE(WriteIniValue(path, "ver", "first", "2", &error));
-    EXPECT_FALSE(error.empty());
-    EXPECT_EQ(fs::file_size(path), 100u << 20);
-    EXPECT_EQ(ReadIniValue(path, "ver", "first", "d"), "1");
-    EXPECT_EQ(dir_.Names(), std::set<std::string>{"up.ini"});
 }
 
 TEST_F(IniFileTest, WriteChangesOnlyTheKeyAndKeepsEveryOtherByte) {
@@ -125,6 +111,15 @@ TEST_F(IniFileTest, WriteChangesOnlyTheKeyAndKeepsEveryOtherByte) {
 // Refused before anything is written, or failing part way as on a full
 // disk: either way the old file stays whole and no temporary file is left.
 TEST_F(IniFileTest, RefusedOrFailedWritesLeaveTheFileAlone) {
+    // A file over the cap is never rewritten: a rewrite must keep every byte.
+    const std::string huge = dir_.Put("huge.ini", "[ver]\nversion=1\n");
+    fs::resize_file(huge, 100u << 20);  // sparse
+    std::string error;
+    EXPECT_FALSE(WriteIniValue(huge, "ver", "version", "2", &error));
+    EXPECT_FALSE(error.empty());
+    EXPECT_EQ(fs::file_size(huge), 100u << 20);
+    EXPECT_EQ(ReadIniValue(huge, "ver", "version", "d"), "1");
+
     const std::string before = "[ver]\r\nversion=1\r\n" + std::string(1000, ';') + "\n";
     const std::string path = dir_.Put("update.ini", before);
     ASSERT_EQ(::mkfifo(dir_.PathOf("fifo.ini").c_str(), 0600), 0);
@@ -145,14 +140,14 @@ TEST_F(IniFileTest, RefusedOrFailedWritesLeaveTheFileAlone) {
     const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
     for (const auto& c : cases) {
-        std::string error;
+        error.clear();
         EXPECT_FALSE(WriteIniValue(c.path, c.section, c.key, c.value, &error)) << c.path;
         EXPECT_FALSE(error.empty()) << c.path;
     }
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, old_handler);
     EXPECT_EQ(dir_.Read(path), before);
-    EXPECT_EQ(dir_.Names(), (std::set<std::string>{"fifo.ini", "update.ini"}));
+    EXPECT_EQ(dir_.Names(), (std::set<std::string>{"fifo.ini", "huge.ini", "update.ini"}));
 }
 
 // The reader takes blanks and one pair of quotes off a value. Written bare,

@@ -31,15 +31,6 @@ std::string Failure(Read read) {
     return "(no failure)";
 }
 
-// Each case: the file's text and a piece of the message (the line and the reason).
-void ExpectRefused(const std::vector<std::pair<std::string, std::string>>& cases) {
-    for (const auto& [text, want] : cases) {
-        const std::string message = Failure([&] { Skin::Parse(text, "t.skn"); });
-        EXPECT_NE(message.find(want), std::string::npos) << message << "\n  wanted: " << want;
-        EXPECT_EQ(message.rfind("皮肤文件“t.skn”", 0), 0u) << message;
-    }
-}
-
 }  // namespace
 
 TEST(SkinFile, ReadsValuesAndFillsTheRest) {
@@ -58,8 +49,16 @@ TEST(SkinFile, ReadsValuesAndFillsTheRest) {
     EXPECT_EQ(s.PaintOf("button.background.pressed"), s.PaintOf("button.background.hover"));
 }
 
-TEST(SkinFile, RefusesDamagedFiles) {
-    ExpectRefused({
+// A damaged file names the line and the reason. A skin file may style the
+// skinned window and nothing else: it can neither load a file, an icon or an
+// address, nor reach other windows.
+TEST(SkinFile, RefusesDamagedAndHostileFiles) {
+    auto css = [](const std::string& rules) {
+        return kMinimal + "begin css\n" + rules + "\nend css\n";
+    };
+    const std::string outside = "皮肤文件不得引用其他文件、图标或网址";
+    // The file's text and a piece of the message.
+    const std::vector<std::pair<std::string, std::string>> cases = {
         {"name = x\n", "第 1 行：不是皮肤文件"},
         {kMinimal + "title.height = 3\0x\n"s, "第 15 行：含有空字符"},
         {kMinimal + "# " + std::string(1100, 'x') + "\n", "第 15 行：这一行太长"},
@@ -70,17 +69,6 @@ TEST(SkinFile, RefusesDamagedFiles) {
         {"pelko-skin 1\nname = x\n", "：缺少必需的设置项“border.color”"},
         {kMinimal + "begin css\n.skin-caption { color: #000000; }\n",
          "第 15 行：begin css 块没有以 end css 结束"},
-    });
-}
-
-// A skin file may style the skinned window and nothing else: it can neither
-// load a file, an icon or an address, nor reach other windows.
-TEST(SkinFile, RefusesHostileFiles) {
-    auto css = [](const std::string& rules) {
-        return kMinimal + "begin css\n" + rules + "\nend css\n";
-    };
-    const std::string outside = "皮肤文件不得引用其他文件、图标或网址";
-    ExpectRefused({
         {kMinimal + "title.background = url(/etc/passwd)\n", "第 15 行：" + outside},
         {kMinimal + "@import url(\"x.css\");\n", "第 15 行：" + outside},
         {kMinimal + "author = see http://example.com\n", outside},
@@ -92,7 +80,12 @@ TEST(SkinFile, RefusesHostileFiles) {
         {css("window { color: #000000; }"), "第 16 行：选择器中不允许部件类型“window”"},
         {css(".titlebar { color: #000000; }"), "选择器只能使用皮肤自己的类"},
         {css(".skin-caption, label { color: #000000; }"), "选择器必须从皮肤自己的类开始"},
-    });
+    };
+    for (const auto& [text, want] : cases) {
+        const std::string message = Failure([&] { Skin::Parse(text, "t.skn"); });
+        EXPECT_NE(message.find(want), std::string::npos) << message << "\n  wanted: " << want;
+        EXPECT_EQ(message.rfind("皮肤文件“t.skn”", 0), 0u) << message;
+    }
 }
 
 TEST(SkinFile, ReadsOnlyABoundedRegularFile) {

@@ -72,14 +72,13 @@ class Durability : public ::testing::Test {
     std::vector<std::string> log_;
 };
 
-TEST_F(Durability, VersionFileWrittenNewAndRewritten) {
+// The version file written new and rewritten; the program kept and promoted.
+TEST_F(Durability, VersionFileAndProgramReplaced) {
     const std::string ini = dir_.PathOf("update.ini");
     ASSERT_TRUE(pelko::ini::WriteIniValue(ini, "ver", "version", "1.2"));
     ASSERT_TRUE(pelko::ini::WriteIniValue(ini, "ver", "version", "1.3"));
     ExpectFlushedAround(ini);
-}
 
-TEST_F(Durability, ProgramKeptAndPromoted) {
     dir_.Put("Pelko", "old program");
     ASSERT_EQ(pelko::swap::CopyPrevious(dir_.path().string(), "Pelko"), "");
     ExpectFlushedAround(dir_.PathOf(pelko::swap::PreviousName("Pelko")));

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -46,6 +45,9 @@ class ServerTest : public ::testing::Test {
     std::unique_ptr<StaticServer> server_;
 };
 
+// What players ask for, and ranges: a part of the file, 416 when the range
+// starts past the end, or the whole file when it is malformed or more than we
+// support (as HTTP allows).
 TEST_F(ServerTest, AnswersWhatPlayersAskFor) {
     struct Case {
         std::string request_line;
@@ -55,7 +57,11 @@ TEST_F(ServerTest, AnswersWhatPlayersAskFor) {
         const char* body = nullptr;  // nullptr: not checked
         const char* log = nullptr;   // the request's log line, nullptr: not checked
     };
-    const std::vector<Case> cases = {
+    const auto range = [](const std::string& spec, unsigned status, const std::string& want,
+                          const char* body = nullptr) {
+        return Case{"GET /digits.txt", "Range: " + spec + "\r\n", status, want, body};
+    };
+    std::vector<Case> cases = {
         {"HEAD /digits.txt", "", 200, "content-length: 10", "", "HEAD /digits.txt 200 0"},
         // A playlist, its segments, a seek into a video.
         {"GET /tv/live.m3u8", "", 200, "content-type: application/vnd.apple.mpegurl"},
@@ -64,55 +70,36 @@ TEST_F(ServerTest, AnswersWhatPlayersAskFor) {
         {"GET /tv/ch.mp4", "Range: bytes=4-5\r\n", 206, "content-range: bytes 4-5/10", "45"},
         {"POST /digits.txt", "", 405, "allow: get, head"},
         {"GET /tv/heartbeat?ch=1&t=3.2", "", 204, "", "", "GET /tv/heartbeat?ch=1&t=3.2 204 0"},
+        range("bytes=8-100", 206, "content-range: bytes 8-9/10", "89"),
+        range("bytes=-3", 206, "content-range: bytes 7-9/10", "789"),
+        range("bytes=2-9223372036854775807", 206, "content-range: bytes 2-9/10", "23456789"),
+        range("bytes=-18446744073709551615", 206, "content-range: bytes 0-9/10", "0123456789"),
     };
+    for (const char* past_the_end :
+         {"bytes=10-", "bytes=10-20", "bytes=-0", "bytes=9223372036854775808-",
+          "bytes=18446744073709551615-18446744073709551615"}) {
+        cases.push_back(range(past_the_end, 416, "content-range: bytes */10"));
+    }
+    std::string many = "bytes=0-0";
+    for (int i = 1; i < 2000; ++i)
+        many += "," + std::to_string(i % 10) + "-" + std::to_string(i % 10);
+    for (const std::string& ignored : std::vector<std::string>{
+             "bytes=3-1", "bytes=8-3", "bytes=-1-5", "bytes=5--1", "bytes=99999999999999999999-",
+             "bytes=18446744073709551616-", "bytes=0-18446744073709551616",
+             "bytes=-18446744073709551616", many, "bytes=0-1,0-1", "items=0-1", "bytes=0x1-2"}) {
+        cases.push_back(range(ignored, 200, "", "0123456789"));
+    }
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.request_line + " " + c.header);
+        SCOPED_TRACE(c.request_line + " " + c.header.substr(0, 60));
         const Reply r = Send(c.request_line, c.header);
         EXPECT_EQ(r.status, c.status);
         EXPECT_TRUE(c.want.empty() || Has(r, c.want)) << r.head;
         EXPECT_TRUE(!c.body || r.body == c.body) << r.body;
-        EXPECT_TRUE(!c.body || !*c.body || Has(r, "content-length: " + std::to_string(r.body.size())))
+        EXPECT_TRUE(!c.body || !*c.body ||
+                    Has(r, "content-length: " + std::to_string(r.body.size())))
             << r.head;
         EXPECT_TRUE(!c.log || (!log_.empty() && log_.back() == c.log))
             << ::testing::PrintToString(log_);
-    }
-}
-
-// A part of the file, the whole of it when the range is malformed or more
-// than we support (as HTTP allows), or 416 when it starts past the end.
-TEST_F(ServerTest, Ranges) {
-    const std::string digits = "0123456789";
-    std::string many = "bytes=0-0";
-    for (int i = 1; i < 2000; ++i) many += "," + std::to_string(i % 10) + "-" + std::to_string(i % 10);
-    const std::pair<std::string, const char*> cases[] = {
-        {"bytes=8-100", "89"},  {"bytes=-3", "789"}, {"bytes=2-9223372036854775807", "23456789"},
-        {"bytes=-18446744073709551615", "0123456789"},
-        {"bytes=10-", nullptr}, {"bytes=10-20", nullptr}, {"bytes=-0", nullptr},
-        {"bytes=9223372036854775808-", nullptr},
-        {"bytes=18446744073709551615-18446744073709551615", nullptr},
-        {"bytes=3-1", ""}, {"bytes=8-3", ""}, {"bytes=-1-5", ""}, {"bytes=5--1", ""},
-        {"bytes=99999999999999999999-", ""}, {"bytes=18446744073709551616-", ""},
-        {"bytes=0-18446744073709551616", ""}, {"bytes=-18446744073709551616", ""},
-        {many, ""}, {"bytes=0-1,0-1", ""}, {"items=0-1", ""}, {"bytes=0x1-2", ""},
-    };
-    for (const auto& [range, part] : cases) {
-        SCOPED_TRACE(range.substr(0, 60));
-        const Reply r = Send("GET /digits.txt", "Range: " + range + "\r\n");
-        if (!part) {
-            EXPECT_EQ(r.status, 416u);
-            EXPECT_TRUE(Has(r, "content-range: bytes */10")) << r.head;
-        } else if (!*part) {
-            EXPECT_EQ(r.status, 200u);
-            EXPECT_EQ(r.body, digits);
-        } else {
-            const auto first = digits.find(part), last = first + std::strlen(part) - 1;
-            EXPECT_EQ(r.status, 206u);
-            EXPECT_EQ(r.body, part);
-            EXPECT_TRUE(Has(r, "content-range: bytes " + std::to_string(first) + "-" +
-                                   std::to_string(last) + "/10"))
-                << r.head;
-            EXPECT_TRUE(Has(r, "content-length: " + std::to_string(r.body.size()))) << r.head;
-        }
     }
 }
 
@@ -120,17 +107,28 @@ TEST_F(ServerTest, Ranges) {
 // overlong and twice encoded, back slashes, NULs, and links out of the root
 // or into a folder beside it named like it.
 TEST_F(ServerTest, TraversalAttemptsNeverLeaveTheRoot) {
-    for (const char* target : {
-             "/../outside/secret.txt", "/tv/../../outside/secret.txt",
-             "/%2e%2e/outside/secret.txt", "/%2E%2E/%2e%2e/outside/secret.txt",
-             "/tv/%2e%2e%2f%2e%2e%2foutside/secret.txt", "/tv/%2f..%2f..%2foutside/secret.txt",
-             "/....//....//outside/secret.txt", "/..%2f..%2foutside/secret.txt",
-             "/..\\..\\outside\\secret.txt", "/%5c..%5coutside%5csecret.txt",
-             "/..%5coutside%5csecret.txt", "/digits.txt%00.html", "/%00",
-             "/%c0%ae%c0%ae/outside/secret.txt", "/%c0%af..%c0%afoutside/secret.txt",
-             "/%e0%80%ae%e0%80%ae/outside/secret.txt", "/%25%32%65%25%32%65/outside/secret.txt",
-             "/%2", "//../outside/secret.txt", "/.%2e/outside/secret.txt", "/secret-link.txt",
-             "/private.txt"}) {
+    for (const char* target : {"/../outside/secret.txt",
+                               "/tv/../../outside/secret.txt",
+                               "/%2e%2e/outside/secret.txt",
+                               "/%2E%2E/%2e%2e/outside/secret.txt",
+                               "/tv/%2e%2e%2f%2e%2e%2foutside/secret.txt",
+                               "/tv/%2f..%2f..%2foutside/secret.txt",
+                               "/....//....//outside/secret.txt",
+                               "/..%2f..%2foutside/secret.txt",
+                               "/..\\..\\outside\\secret.txt",
+                               "/%5c..%5coutside%5csecret.txt",
+                               "/..%5coutside%5csecret.txt",
+                               "/digits.txt%00.html",
+                               "/%00",
+                               "/%c0%ae%c0%ae/outside/secret.txt",
+                               "/%c0%af..%c0%afoutside/secret.txt",
+                               "/%e0%80%ae%e0%80%ae/outside/secret.txt",
+                               "/%25%32%65%25%32%65/outside/secret.txt",
+                               "/%2",
+                               "//../outside/secret.txt",
+                               "/.%2e/outside/secret.txt",
+                               "/secret-link.txt",
+                               "/private.txt"}) {
         SCOPED_TRACE(target);
         const Reply r = Send(std::string("GET ") + target);
         EXPECT_TRUE(r.status == 400 || r.status == 403 || r.status == 404) << r.status;

@@ -57,9 +57,9 @@ TEST_F(ServerTest, AnswersWhatPlayersAskFor) {
         const char* body = nullptr;  // nullptr: not checked
         const char* log = nullptr;   // the request's log line, nullptr: not checked
     };
-    const auto range = [](const std::string& spec, unsigned status, const std::string& want,
+    const auto range = [](const std::string& bytes, unsigned status, const std::string& want,
                           const char* body = nullptr) {
-        return Case{"GET /digits.txt", "Range: " + spec + "\r\n", status, want, body};
+        return Case{"GET /digits.txt", "Range: " + bytes + "\r\n", status, want, body};
     };
     std::vector<Case> cases = {
         {"HEAD /digits.txt", "", 200, "content-length: 10", "", "HEAD /digits.txt 200 0"},

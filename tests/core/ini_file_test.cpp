@@ -62,12 +62,6 @@ TEST_F(IniFileTest, ReadsLikeTheProfileFunctionsAndNeverCrashes) {
         EXPECT_EQ(ReadIniValue(dir_.Put("up.ini", c.file), " ver ", "VERSION", "<default>"), c.want)
             << c.file.substr(0, 80);
     }
-    // A missing file, a folder, and a FIFO (which would block an ordinary open).
-    ASSERT_EQ(::mkfifo(dir_.PathOf("fifo.ini").c_str(), 0600), 0);
-    for (const std::string& path :
-         {dir_.PathOf("absent.ini"), dir_.path().string(), dir_.PathOf("fifo.ini")}) {
-        EXPECT_EQ(ReadIniValue(path, "ver", "version", "d"), "d") << path;
-    }
 }
 
 // Every other byte stays as it was. The reader takes blanks and one pair of
@@ -158,6 +152,8 @@ TEST_F(IniFileTest, RefusedOrFailedWritesLeaveTheFileAlone) {
         error.clear();
         EXPECT_FALSE(WriteIniValue(c.path, c.section, c.key, c.value, &error)) << c.path;
         EXPECT_FALSE(error.empty()) << c.path;
+        // Nor is a folder, a FIFO (which would block an ordinary open) or a missing file read.
+        EXPECT_TRUE(c.path == path || ReadIniValue(c.path, "ver", "version", "d") == "d");
     }
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, old_handler);

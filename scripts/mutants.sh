@@ -57,6 +57,9 @@ MUTANTS = [
      "^AbuseTest|^ServerTest", "path[root.size()] == '/');", "true);"),
     ("link out of the root followed", "service/request_path.cpp", "^AbuseTest|^ServerTest",
      "if (!IsInside(root, resolved)) return {PathVerdict::kForbidden, {}};", ""),
+    ("half-open connections never made room for others", "service/static_server.cpp",
+     "^AbuseTest", "    if (connections_.size() < kMaxConnections) return true;\n",
+     "    return true;\n"),
     # controls
     ("short download taken as whole", "controls/download_transfer.cpp", "^DownloaderTest",
      "if (expected_ >= 0 && received_ != expected_) {", "if (false) {"),

@@ -136,17 +136,17 @@ TEST_F(AbuseTest, FloodOfHalfOpenConnectionsAndHugeHeaders) {
     const int flood = static_cast<int>(std::min<rlim_t>(files.rlim_cur, 8192) / 2) - 100;
     ASSERT_GT(flood, 500);
 
-    // Each good request answered in time (a second; instrumented code runs
-    // several times slower, and the bound is for the service as shipped).
+    // Each good request answered, and soon: a server that went over all its
+    // connections at every turn kept it waiting for seconds, but it also held
+    // a buffer for each, which the memory bounds below catch however busy the
+    // machine is. The time bound is only for a request left waiting.
     long long slowest_ms = 0;
     const auto good_request = [&](const char* when) {
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(GetDigits(), 200u) << when;
         const auto took = std::chrono::steady_clock::now() - start;
         const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
-#ifndef __SANITIZE_ADDRESS__
-        EXPECT_LT(ms, 1000) << when;
-#endif
+        EXPECT_LT(ms, 10000) << when;
         slowest_ms = std::max(slowest_ms, ms);
     };
     sockaddr_in address{AF_INET, htons(port_), {htonl(INADDR_LOOPBACK)}, {}};

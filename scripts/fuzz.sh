@@ -3,12 +3,18 @@
 # a copy of its seeds for the given seconds (30 by default), two at a time
 # when the machine has the cores:
 #   scripts/fuzz.sh [seconds] [target...]
+#   scripts/fuzz.sh --build-only      builds every target, and runs none
 # Names are those of fuzz/<name>_fuzz.cpp; without names every target runs.
 # An input that breaks a property is kept as build-fuzz/findings/<name>/…
 # and the script fails; the seeds in tests/fuzz/corpus are never written.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=30
+build_only=0
+if [ "${1:-}" = "--build-only" ]; then
+  build_only=1
+  shift
+fi
 if [[ ${1:-} =~ ^[0-9]+$ ]]; then
   seconds=$1
   shift
@@ -36,6 +42,7 @@ if ! cmake --build build-fuzz -j"$(nproc)" --target "${targets[@]/%/_fuzz}" \
   cat build-fuzz/runs/build.log
   exit 1
 fi
+[ "$build_only" = 1 ] && exit 0
 
 run_one() {
   local name=$1 work=build-fuzz/runs/$1 findings=build-fuzz/findings/$1

@@ -4,13 +4,19 @@
 # happens in. Extra arguments go to ctest, as for scripts/test.sh:
 #   scripts/test-sanitized.sh            the GUI tests (label gui)
 #   scripts/test-sanitized.sh --quick    only what the quick tests need, and those
+#   ... --build-only                     builds, and runs nothing (after --quick, if given)
 # WebKit's web process is not ours and runs unsanitized; the programs that
 # show the page are checked.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 quick=0
+build_only=0
 if [ "${1:-}" = "--quick" ]; then
   quick=1
+  shift
+fi
+if [ "${1:-}" = "--build-only" ]; then
+  build_only=1
   shift
 fi
 
@@ -52,10 +58,12 @@ if [ "$quick" = 1 ]; then
   # service and a web root.
   cmake --build build-asan -j"$(nproc)" \
     --target core_tests controls_tests about_tests service_tests handshake_tests
+  [ "$build_only" = 1 ] && exit 0
   # The install test packages the build; it checks no memory and stays out.
   exec ctest --test-dir build-asan --output-on-failure -j2 -LE 'gui|install' "$@"
 fi
 cmake --build build-asan -j"$(nproc)"
+[ "$build_only" = 1 ] && exit 0
 [ $# -eq 0 ] && set -- -L gui
 status=0
 ctest --test-dir build-asan --output-on-failure "$@" || status=$?

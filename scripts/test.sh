@@ -14,9 +14,34 @@ took "packages"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELKO_TEST_HOOKS=ON >/dev/null
 cmake --build build -j"$(nproc)"
 took "the build"
+# The sanitized and the fuzz builds are made beside the tests, at the lowest
+# priority: they take the processor time the tests leave (the GUI tests wait
+# on the programs much of the time) and the tests keep all they ask for.
+side_log=build/side-builds.log
+side=
+end_side() { [ -z "$side" ] || kill -- -"$side" 2>/dev/null || true; }
+trap end_side EXIT
+if [ "${PELKO_SKIP_SANITIZE:-0}" != 1 ] || [ "${PELKO_SKIP_FUZZ:-0}" != 1 ]; then
+  setsid nice -n 19 bash -c '
+    set -e
+    [ "${PELKO_SKIP_SANITIZE:-0}" = 1 ] || bash scripts/test-sanitized.sh --quick --build-only
+    [ "${PELKO_SKIP_FUZZ:-0}" = 1 ] || bash scripts/fuzz.sh --build-only' >"$side_log" 2>&1 &
+  side=$!
+fi
 # Two at a time: the GUI and install tests ask to run alone, and do.
 ctest --test-dir build --output-on-failure -j2 "$@"
 took "the tests"
+if [ -n "$side" ]; then
+  status=0
+  wait "$side" || status=$?
+  side=
+  if [ "$status" != 0 ]; then
+    cat "$side_log"
+    echo "test.sh: the sanitized or the fuzz build failed" >&2
+    exit "$status"
+  fi
+  took "what was left of the sanitized and fuzz builds"
+fi
 
 # The quick tests once more, built with AddressSanitizer and UBSan in
 # build-asan/ (scripts/test-sanitized.sh runs the GUI tests there too).

@@ -96,6 +96,8 @@ class Sessions(pt.GuiTest):
     def test_second_start_raises_the_running_window_and_never_shares_the_store(self):
         first = self.open()
         wid = pt.window(first.proc.pid)
+        # The window shows before the page is asked for.
+        pt.wait_until(lambda: self.server.hits("/tv/app.html") == 1, what="the page asked for")
         pt.wait_until(pt.tray_icon, what="tray icon")
         pt.run("xdotool", "windowminimize", str(wid))
         pt.wait_until(lambda: not pt.is_viewable(wid), what="window hidden in the tray")

@@ -125,13 +125,6 @@ struct Recorder {
             completes.push_back(status);
         });
     }
-    // Runs the main loop until `done` holds, then a moment more for events
-    // that must not come (a second completion); false on the timeout.
-    bool Run(const std::function<bool()>& done) {
-        const bool finished = pelko::test::Spin(done);
-        pelko::test::Settle(200);
-        return finished;
-    }
 };
 
 class DownloaderTest : public ::testing::Test {
@@ -262,7 +255,8 @@ TEST_F(DownloaderTest, OnlyACompleteFileReplacesTheOld) {
             rec.inside_call = false;
         };
         Start(dl, rec, c.route[0] == '/' ? server_.Url(c.route) : c.route);
-        const bool finished = rec.Run([&] { return !rec.completes.empty(); });
+        const bool finished = pelko::test::Spin([&] { return !rec.completes.empty(); });
+        pelko::test::Settle(200);  // for a second completion, which must not come
         c.undo();
         ASSERT_TRUE(finished);
         EXPECT_FALSE(rec.early);
@@ -287,7 +281,7 @@ TEST_F(DownloaderTest, ClosedWindowLeavesNoTemporary) {
     auto dl = std::make_unique<Downloader>();
     Recorder rec(*dl);
     Start(*dl, rec, server_.Url("/stall/Pelko"));
-    ASSERT_TRUE(rec.Run([&] { return !rec.progress.empty(); }));
+    ASSERT_TRUE(pelko::test::Spin([&] { return !rec.progress.empty(); }));
     EXPECT_EQ(dir_.Names().size(), 2u);
     dl.reset();
     // Nothing more runs after a window closes, so the file must be gone now.

@@ -35,8 +35,7 @@ TEST(ServiceProgram, AnnouncesAFreePortServesEndsOnSigtermAndStaysOnTheMachine) 
     ASSERT_TRUE(service.process);
     const std::uint16_t port = service.Port();
     ASSERT_NE(port, 0) << service.first_line;
-    const Reply page =
-        Exchange(port, "GET /tv/app.html HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    const Reply page = Request(port, "GET /tv/app.html");
     EXPECT_EQ(page.status, 200u);
     EXPECT_NE(page.body.find("<title>Pelko网络电视</title>"), std::string::npos);
 
@@ -65,10 +64,7 @@ class AbuseTest : public ::testing::Test {
         ASSERT_NE(port_, 0) << service_->first_line;
     }
 
-    unsigned GetDigits() {
-        return Exchange(port_, "GET /digits.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
-            .status;
-    }
+    unsigned GetDigits() { return Request(port_, "GET /digits.txt").status; }
 
     // The server's resident memory in KiB, 0 once it is gone.
     long RssKib() const {
@@ -140,14 +136,10 @@ TEST_F(AbuseTest, FloodOfHalfOpenConnectionsAndHugeHeaders) {
     // connections at every turn kept it waiting for seconds, but it also held
     // a buffer for each, which the memory bounds below catch however busy the
     // machine is. The time bound is only for a request left waiting.
-    long long slowest_ms = 0;
     const auto good_request = [&](const char* when) {
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(GetDigits(), 200u) << when;
-        const auto took = std::chrono::steady_clock::now() - start;
-        const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
-        EXPECT_LT(ms, 10000) << when;
-        slowest_ms = std::max(slowest_ms, ms);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << when;
     };
     sockaddr_in address{AF_INET, htons(port_), {htonl(INADDR_LOOPBACK)}, {}};
     const auto open = [&](int flags) {
@@ -186,17 +178,12 @@ TEST_F(AbuseTest, FloodOfHalfOpenConnectionsAndHugeHeaders) {
     };
     const long first = flood_once();
     const long second = flood_once();
-    const long after = RssKib();
-    EXPECT_GT(after, 0) << "the service is gone";
-    std::printf(
-        "two floods of %d connections: RSS %ld KiB before, %ld and %ld KiB during, "
-        "%ld KiB after; slowest good request %lld ms\n",
-        flood, rss_before, first, second, after, slowest_ms);
+    EXPECT_GT(RssKib(), 0) << "the service is gone";
 #ifndef __SANITIZE_ADDRESS__
     // Under AddressSanitizer freed memory waits in its quarantine, so the
     // resident size says nothing about the server's own.
-    EXPECT_LT(first - rss_before, 32 * 1024);
-    EXPECT_LT(second - first, 8 * 1024);
+    EXPECT_LT(first - rss_before, 32 * 1024) << "KiB, in a flood of " << flood;
+    EXPECT_LT(second - first, 8 * 1024) << "KiB, in a second flood of " << flood;
 #endif
 }
 

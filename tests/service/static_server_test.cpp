@@ -32,8 +32,7 @@ class ServerTest : public ::testing::Test {
         server_->Listen("127.0.0.1", 0);
     }
     Reply Send(const std::string& request_line, const std::string& header = "") {
-        return Exchange(server_->Port(), request_line + " HTTP/1.1\r\nHost: x\r\n" +
-                                             "Connection: close\r\n" + header + "\r\n");
+        return Request(server_->Port(), request_line, header);
     }
 
     static bool Has(const Reply& r, const std::string& line) {

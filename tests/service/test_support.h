@@ -90,6 +90,14 @@ inline Reply Exchange(
     return reply;
 }
 
+// A request as a client sends it, with a header line or more if given,
+// asking the server to close the connection after its answer.
+inline Reply Request(std::uint16_t port, const std::string& request_line,
+                     const std::string& header = "") {
+    return Exchange(
+        port, request_line + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + header + "\r\n");
+}
+
 #ifdef PELKO_SERVICE_BINARY
 // One run of the program, with its output in pipes; it ends with the test
 // whatever happens in it.

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -106,44 +105,37 @@ class Watcher {
                                       "StatusNotifierHostRegistered", nullptr, nullptr);
     }
 
-    // A call from the host to the item, answered while the loop runs.
-    GVariant* Call(const char* path, const char* iface, const char* method, GVariant* args,
-                   std::string* error = nullptr) {
-        struct Result {
-            GVariant* reply = nullptr;
-            GError* error = nullptr;
-            bool done = false;
-        } res;
+    // A call from the host to the item, answered while the loop runs; a
+    // failed one leaves its message in `error`.
+    GVariant* Call(const char* path, const char* iface, const char* method, GVariant* args) {
+        GAsyncResult* result = nullptr;
         g_dbus_connection_call(
             conn_, sender.c_str(), path, iface, method, args, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000,
             nullptr,
-            [](GObject* src, GAsyncResult* r, gpointer data) {
-                auto* res = static_cast<Result*>(data);
-                res->reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(src), r, &res->error);
-                res->done = true;
+            [](GObject*, GAsyncResult* r, gpointer out) {
+                *static_cast<GAsyncResult**>(out) = G_ASYNC_RESULT(g_object_ref(r));
             },
-            &res);
-        Spin([&] { return res.done; });
-        if (res.error != nullptr) {
-            if (error != nullptr) *error = res.error->message;
-            g_error_free(res.error);
-        }
-        return res.reply;
+            &result);
+        Spin([&] { return result != nullptr; });
+        GError* failure = nullptr;
+        GVariant* reply = g_dbus_connection_call_finish(conn_, result, &failure);
+        g_object_unref(result);
+        error = failure != nullptr ? failure->message : "";
+        g_clear_error(&failure);
+        return reply;
     }
-    GVariant* Item(const char* property) {
+    std::string ItemText(const char* property) {
         GVariant* r = Call("/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
                            g_variant_new("(ss)", "org.kde.StatusNotifierItem", property));
-        if (r == nullptr) return nullptr;
+        if (r == nullptr) return Printed(nullptr);
         GVariant* v = nullptr;
         g_variant_get(r, "(v)", &v);
         g_variant_unref(r);
-        return v;
+        return Printed(v);
     }
-    std::string ItemText(const char* property) { return Printed(Item(property)); }
     // A request that only its effect answers.
-    void Send(const char* path, const char* iface, const char* method, GVariant* args,
-              std::string* error = nullptr) {
-        if (GVariant* r = Call(path, iface, method, args, error)) g_variant_unref(r);
+    void Send(const char* path, const char* iface, const char* method, GVariant* args) {
+        if (GVariant* r = Call(path, iface, method, args)) g_variant_unref(r);
     }
     void Host(const char* method) {
         Send("/StatusNotifierItem", "org.kde.StatusNotifierItem", method,
@@ -156,6 +148,7 @@ class Watcher {
     std::vector<std::string> items;
     std::vector<std::string> signals;
     std::string sender;
+    std::string error;
 
   private:
     GDBusConnection* conn_ = nullptr;
@@ -197,79 +190,7 @@ class TrayProtocol : public ::testing::Test {
     int changes = 0;
 };
 
-TEST_F(TrayProtocol, DescribesTheIconAndRaisesItsEventsOneAtATime) {
-    Watcher w(true);
-    Show();
-    ASSERT_TRUE(Spin([&] { return !w.items.empty(); })) << "no registration";
-    EXPECT_EQ(w.items[0].rfind("org.kde.StatusNotifierItem-", 0), 0u) << w.items[0];
-    EXPECT_TRUE(tray->Embedded());
-    EXPECT_EQ(w.ItemText("Category"), "ApplicationStatus");
-    EXPECT_EQ(w.ItemText("Status"), "Active");
-    EXPECT_EQ(w.ItemText("Title"), "Pelko网络电视");
-    EXPECT_EQ(w.ItemText("ToolTip"), "('', [], 'Pelko网络电视', '')");
-    EXPECT_EQ(w.ItemText("ItemIsMenu"), "false");
-
-    // The first pixel of the picture of this size, as alpha, red, green, blue.
-    auto first_pixel = [&](int size) {
-        GVariant* v = w.Item("IconPixmap");
-        std::vector<guint8> head;
-        for (gsize i = 0; i < g_variant_n_children(v); ++i) {
-            gint32 width = 0, height = 0;
-            GVariant* bytes = nullptr;
-            g_variant_get_child(v, i, "(ii@ay)", &width, &height, &bytes);
-            gsize n = 0;
-            const auto* data = static_cast<const guint8*>(g_variant_get_fixed_array(bytes, &n, 1));
-            if (width == size && height == size && n == gsize(size) * size * 4) {
-                head.assign(data, data + 4);
-            }
-            g_variant_unref(bytes);
-        }
-        g_variant_unref(v);
-        return head;
-    };
-    EXPECT_EQ(first_pixel(48), (std::vector<guint8>{0x80, 0xFF, 0x00, 0x00}));
-    EXPECT_FALSE(first_pixel(16).empty());
-
-    // The tip and the picture reach the host when they change, and the tip
-    // is cut to what the classic tray would take.
-    tray->TipText(std::string(70, 'x'));
-    ASSERT_TRUE(Spin([&] { return w.Count("NewToolTip") == 1 && w.Count("NewTitle") == 1; }));
-    EXPECT_EQ(w.ItemText("Title"), std::string(63, 'x'));
-    box.set(Solid(0x0000FFFF));
-    ASSERT_TRUE(Spin([&] { return w.Count("NewIcon") >= 1; }));
-    EXPECT_EQ(first_pixel(48), (std::vector<guint8>{0xFF, 0x00, 0x00, 0xFF}));
-
-    // The host's requests become the icon's events.
-    w.Host("Activate");
-    ASSERT_TRUE(Spin([&] { return !events.empty(); }));
-    EXPECT_EQ(events, (std::vector<std::string>{"LDbl"}));
-    events.clear();
-    w.Host("SecondaryActivate");
-    w.Send("/StatusNotifierItem", "org.kde.StatusNotifierItem", "Scroll",
-           g_variant_new("(is)", 1, "vertical"));
-    Settle();
-    EXPECT_TRUE(events.empty()) << "no middle button, no wheel";
-
-    // The menu's own loop runs inside the right button's event: the host's
-    // clicks meanwhile are answered but raise nothing.
-    bool in_menu = false;
-    sigc::connection menu = tray->RButtonUp().connect([&] {
-        in_menu = true;
-        w.Host("Activate");
-        Settle();
-        in_menu = false;
-    });
-    w.Host("ContextMenu");
-    ASSERT_TRUE(Spin([&] { return events.size() >= 2 && !in_menu; }));
-    Settle();
-    EXPECT_EQ(events, (std::vector<std::string>{"RDown", "RUp"}));
-    menu.disconnect();
-    w.Host("Activate");
-    ASSERT_TRUE(Spin([&] { return events.size() == 3; }));
-    EXPECT_EQ(events.back(), "LDbl");
-}
-
-TEST_F(TrayProtocol, MenuIsOfferedAsItStandsAndRunsTheChosenEntry) {
+TEST_F(TrayProtocol, DescribesTheIconAndItsMenuAndRaisesItsEventsOneAtATime) {
     Gtk::Menu menu, skins_menu;
     Gtk::MenuItem show_item{"显示主界面"}, quit_item{"a_b"}, skins{"换肤"}, blue{"Blue"};
     Gtk::CheckMenuItem top_item{"置顶"};
@@ -290,9 +211,41 @@ TEST_F(TrayProtocol, MenuIsOfferedAsItStandsAndRunsTheChosenEntry) {
     Watcher w(true);
     tray->ExportMenu(menu);
     Show();
-    ASSERT_TRUE(Spin([&] { return !w.items.empty(); }));
+    ASSERT_TRUE(Spin([&] { return !w.items.empty(); })) << "no registration";
+    EXPECT_EQ(w.items[0].rfind("org.kde.StatusNotifierItem-", 0), 0u) << w.items[0];
+    EXPECT_TRUE(tray->Embedded());
+    EXPECT_EQ(w.ItemText("Category"), "ApplicationStatus");
+    EXPECT_EQ(w.ItemText("Status"), "Active");
+    EXPECT_EQ(w.ItemText("Title"), "Pelko网络电视");
+    EXPECT_EQ(w.ItemText("ToolTip"), "('', [], 'Pelko网络电视', '')");
+    EXPECT_EQ(w.ItemText("ItemIsMenu"), "false");
     EXPECT_EQ(w.ItemText("Menu"), "'/MenuBar'");
-    // The tree holds each piece; an entry's properties come in this order.
+
+    // The picture of this size as the host reads it, "(size, size, [bytes])": its
+    // first pixel as alpha, red, green, blue, once the bytes fill the size.
+    auto first_pixel = [&](int size) {
+        const std::string all = w.ItemText("IconPixmap");
+        const std::string head = "(" + std::to_string(size) + ", " + std::to_string(size) + ", [";
+        const auto at = all.find(head);
+        if (at == std::string::npos) return std::string("no picture");
+        const std::string bytes =
+            all.substr(at + head.size(), all.find(']', at) - at - head.size());
+        const auto commas = std::count(bytes.begin(), bytes.end(), ',');
+        return commas + 1 == size * size * 4 ? bytes.substr(0, 22) : std::string("wrong size");
+    };
+    EXPECT_EQ(first_pixel(48), "0x80, 0xff, 0x00, 0x00");
+    EXPECT_EQ(first_pixel(16).substr(0, 2), "0x");
+
+    // The tip and the picture reach the host when they change, and the tip
+    // is cut to what the classic tray would take.
+    tray->TipText(std::string(70, 'x'));
+    ASSERT_TRUE(Spin([&] { return w.Count("NewToolTip") == 1 && w.Count("NewTitle") == 1; }));
+    EXPECT_EQ(w.ItemText("Title"), std::string(63, 'x'));
+    box.set(Solid(0x0000FFFF));
+    ASSERT_TRUE(Spin([&] { return w.Count("NewIcon") >= 1; }));
+    EXPECT_EQ(first_pixel(48), "0xff, 0x00, 0x00, 0xff");
+
+    // The menu's tree holds each piece; an entry's properties come in this order.
     auto expect_in_tree = [&](std::initializer_list<const char*> pieces) {
         const std::string tree =
             Printed(w.Call("/MenuBar", "com.canonical.dbusmenu", "GetLayout",
@@ -305,7 +258,6 @@ TEST_F(TrayProtocol, MenuIsOfferedAsItStandsAndRunsTheChosenEntry) {
                     "'label': <'a__b'>, 'enabled': <false>",
                     "'toggle-type': <'checkmark'>, 'toggle-state': <0>",
                     "'children-display': <'submenu'>}, [<(5, {'label': <'Blue'>"});
-
     // An entry that shows, greys or ticks tells the host, once per change.
     const int before = w.Count("LayoutUpdated");
     show_item.show();
@@ -313,19 +265,47 @@ TEST_F(TrayProtocol, MenuIsOfferedAsItStandsAndRunsTheChosenEntry) {
     ASSERT_TRUE(Spin([&] { return w.Count("LayoutUpdated") > before; }));
     expect_in_tree(
         {"'label': <'显示主界面'>, 'enabled': <true>, 'visible': <true>", "'toggle-state': <1>"});
-
-    auto event = [&](int id, std::string* error = nullptr) {
+    // A click on an entry runs it, unless it is greyed out or not there.
+    auto click = [&](int id) {
         w.Send("/MenuBar", "com.canonical.dbusmenu", "Event",
-               g_variant_new("(isvu)", id, "clicked", g_variant_new_int32(0), 0u), error);
+               g_variant_new("(isvu)", id, "clicked", g_variant_new_int32(0), 0u));
     };
-    event(1);
+    click(1);
     ASSERT_TRUE(Spin([&] { return shown == 1; }));
-    event(2);  // greyed out
-    std::string error;
-    event(99, &error);
+    click(2);
+    click(99);
+    EXPECT_NE(w.error.find("no entry 99"), std::string::npos) << w.error;
     Settle();
     EXPECT_EQ(quit, 0);
-    EXPECT_NE(error.find("no entry 99"), std::string::npos) << error;
+
+    // The host's requests become the icon's events.
+    w.Host("Activate");
+    ASSERT_TRUE(Spin([&] { return !events.empty(); }));
+    EXPECT_EQ(events, (std::vector<std::string>{"LDbl"}));
+    events.clear();
+    w.Host("SecondaryActivate");
+    w.Send("/StatusNotifierItem", "org.kde.StatusNotifierItem", "Scroll",
+           g_variant_new("(is)", 1, "vertical"));
+    Settle();
+    EXPECT_TRUE(events.empty()) << "no middle button, no wheel";
+
+    // The menu's own loop runs inside the right button's event: the host's
+    // clicks meanwhile are answered but raise nothing.
+    bool in_menu = false;
+    sigc::connection menu_loop = tray->RButtonUp().connect([&] {
+        in_menu = true;
+        w.Host("Activate");
+        Settle();
+        in_menu = false;
+    });
+    w.Host("ContextMenu");
+    ASSERT_TRUE(Spin([&] { return events.size() >= 2 && !in_menu; }));
+    Settle();
+    EXPECT_EQ(events, (std::vector<std::string>{"RDown", "RUp"}));
+    menu_loop.disconnect();
+    w.Host("Activate");
+    ASSERT_TRUE(Spin([&] { return events.size() == 3; }));
+    EXPECT_EQ(events.back(), "LDbl");
 }
 
 TEST_F(TrayProtocol, FollowsTheWatcherAndFallsBackWhenItGoes) {

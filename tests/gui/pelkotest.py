@@ -8,7 +8,6 @@ import os
 import re
 import shutil
 import signal
-import socket
 import socketserver
 import subprocess
 import sys
@@ -37,7 +36,6 @@ def wait_until(predicate, timeout=15.0, interval=0.1, what="condition"):
     """Polls a condition of another process; there is no event to wait on.
     what names the condition in the failure, or tells it when called."""
     deadline = time.monotonic() + timeout
-    last = None
     while time.monotonic() < deadline:
         last = predicate()
         if last:
@@ -57,12 +55,6 @@ def holds(predicate, seconds, what="condition"):
 
 def run(*cmd):
     return subprocess.run(cmd, capture_output=True, text=True, check=False).stdout
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 # ---------------------------------------------------------------- files
@@ -104,25 +96,19 @@ def desktop_handlers(env, log, handlers):
 
 # ---------------------------------------------------------------- signatures
 
+def minisign(*args):
+    subprocess.run([MINISIGN, *args], check=True, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL)
+
+
 def sign(data, comment, key=None, legacy=False):
     """The signature file minisign writes for these bytes and trusted comment."""
     with tempfile.TemporaryDirectory(prefix="pelko-sign-") as folder:
         path = os.path.join(folder, "Pelko")
-        with open(path, "wb") as f:
-            f.write(data)
-        cmd = [MINISIGN, "-S", "-s", key or SIGNING_KEY, "-m", path, "-x", path + ".minisig",
-               "-t", comment] + (["-l"] if legacy else [])
-        subprocess.run(cmd, check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
-        with open(path + ".minisig", "rb") as f:
-            return f.read()
-
-
-def new_key(folder):
-    """A key pair nobody trusts; returns the secret key's path."""
-    key = os.path.join(folder, "foreign.key")
-    subprocess.run([MINISIGN, "-G", "-f", "-W", "-p", os.path.join(folder, "foreign.pub"),
-                    "-s", key], check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
-    return key
+        write(path, data)
+        minisign("-S", "-s", key or SIGNING_KEY, "-m", path, "-t", comment,
+                 *(["-l"] if legacy else []))
+        return read(path + ".minisig", "rb")
 
 
 # ---------------------------------------------------------------- web server
@@ -148,30 +134,22 @@ class FaultServer:
                 path, _, query = self.path.partition("?")
                 with outer._lock:
                     outer.queries.setdefault(path, []).append(query)
-                    route = outer.routes.get(path, (404, "text/html", "<h1>not here</h1>"))
-                status, ctype, body, *headers = route
+                    status, ctype, body, headers = outer.routes.get(
+                        path, (404, "text/html", "<h1>not here</h1>", {}))
                 if status == "stall":
                     outer._stop.wait(120)
-                    return
-                if status == "truncated":
-                    # The length of the whole, then half of it and the end.
-                    self.send_response(200)
-                    self.send_header("Content-Type", ctype)
-                    self.send_header("Content-Length", str(len(body)))
-                    self.end_headers()
-                    self.wfile.write(body[: len(body) // 2])
                     return
                 if status == "garbage":
                     self.wfile.write(b"\x00\xffthis is not http\r\n\r\n")
                     return
                 data = body.encode("utf-8") if isinstance(body, str) else body
-                self.send_response(status)
-                self.send_header("Content-Type", ctype)
-                self.send_header("Content-Length", str(len(data)))
-                for name, value in (headers[0] if headers else {}).items():
+                self.send_response(200 if status == "truncated" else status)
+                for name, value in {"Content-Type": ctype, "Content-Length": str(len(data)),
+                                    **headers}.items():
                     self.send_header(name, value)
                 self.end_headers()
-                self.wfile.write(data)
+                # Truncated: the length of the whole, then half of it and the end.
+                self.wfile.write(data[: len(data) // 2] if status == "truncated" else data)
 
         class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
             daemon_threads = True
@@ -219,23 +197,17 @@ class DemoService:
     """The demo service host on a free port, logging every request."""
 
     def __init__(self, root=None):
-        cmd = [SERVICE, "--port", "0"]
-        if root:
-            cmd += ["--root", root]
-        self.proc = subprocess.Popen(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.proc = subprocess.Popen([SERVICE, "--port", "0", *(["--root", root] if root else [])],
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         line = self.proc.stdout.readline()
         m = re.search(r"listening on (http://\S+)", line)
         if not m:
             self.proc.kill()
             raise AssertionError(f"service did not start: {line!r}")
         self.host = m.group(1)
-        self.lines = []
-        self._reader = threading.Thread(target=self._read, daemon=True)
-        self._reader.start()
-
-    def _read(self):
-        for line in self.proc.stderr:
-            self.lines.append(line.rstrip("\n"))
+        self.lines = []  # filled a line at a time, as the service writes them
+        threading.Thread(target=lambda: self.lines.extend(l.rstrip("\n") for l in self.proc.stderr),
+                         daemon=True).start()
 
     def heartbeats(self, since=0):
         """The fields of each heartbeat the TV page sent, from line since on."""
@@ -243,14 +215,20 @@ class DemoService:
                 for m in (re.search(r"/tv/heartbeat\?(\S+)", l) for l in self.lines[since:]) if m]
 
     def close(self):
-        self.proc.terminate()
-        try:
-            self.proc.wait(5)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
+        end(self.proc)
 
 
 # ---------------------------------------------------------------- programs
+
+def end(proc):
+    """Terminates a process, killed if it does not end within 5 s."""
+    proc.terminate()
+    try:
+        proc.wait(5)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+
 
 def program_folder(tmp):
     """A private copy of the built program folder, so tests never share files."""
@@ -265,18 +243,15 @@ class Program:
     """One started program, ended with the test whatever happens."""
 
     def __init__(self, path, host, extra_env=None, args=()):
-        env = dict(os.environ, PELKO_SERVICE_HOST=host)
-        env.update(extra_env or {})
+        env = dict(os.environ, PELKO_SERVICE_HOST=host, **(extra_env or {}))
         # Output goes to a file outside the program folder: a pipe nobody
         # reads would stall the program.
-        fd, self.log_path = tempfile.mkstemp(prefix="pelko-", suffix=".log")
-        os.close(fd)
-        self._log = open(self.log_path, "w")
+        self._log = tempfile.NamedTemporaryFile("w", prefix="pelko-", suffix=".log")
         self.proc = subprocess.Popen([path, *args], env=env, stdout=self._log,
                                      stderr=subprocess.STDOUT)
 
     def output(self):
-        with open(self.log_path, errors="replace") as f:
+        with open(self._log.name, errors="replace") as f:
             return f.read()
 
     def alive(self):
@@ -284,15 +259,8 @@ class Program:
 
     def close(self):
         if self.alive():
-            self.proc.terminate()
-            try:
-                self.proc.wait(5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+            end(self.proc)
         self._log.close()
-        if os.path.exists(self.log_path):
-            os.remove(self.log_path)
 
 
 # ---------------------------------------------------------------- windows
@@ -323,11 +291,9 @@ def remove_folder(folder):
         for pid in users_of(folder) if sig else []:
             with contextlib.suppress(OSError):
                 os.kill(pid, sig)
-        try:
-            wait_until(lambda: not users_of(folder), 10, 0.1, "folder unused")
+        with contextlib.suppress(AssertionError):
+            wait_until(lambda: not users_of(folder), 10, what="folder unused")
             break
-        except AssertionError:
-            pass
     shutil.rmtree(folder)
 
 
@@ -369,24 +335,15 @@ def displays(pid):
     return {servers[i] for i in own if i in servers}
 
 
-def windows_named(name, pid=None, visible=True):
-    """Windows whose title is exactly the name (compared here: xdotool's own
-    patterns do not take non-ASCII text reliably)."""
-    cmd = ["xdotool", "search"]
-    if visible:
-        cmd.append("--onlyvisible")
-    if pid is not None:
-        cmd += ["--pid", str(pid)]
-    cmd += ["--name", "."]
-    found = []
-    for wid in run(*cmd).split():
-        if run("xdotool", "getwindowname", wid).rstrip("\n") != name:
-            continue
-        # The tray icon carries the caption as its title too.
-        if "pelko-tray" in run("xprop", "-id", wid, "WM_CLASS"):
-            continue
-        found.append(int(wid))
-    return found
+def windows_named(name, pid=None):
+    """Visible windows whose title is exactly the name (compared here:
+    xdotool's own patterns do not take non-ASCII text reliably)."""
+    mine = ["--pid", str(pid)] if pid is not None else []
+    wids = run("xdotool", "search", "--onlyvisible", *mine, "--name", ".").split()
+    # The tray icon carries the caption as its title too.
+    return [int(wid) for wid in wids
+            if run("xdotool", "getwindowname", wid).rstrip("\n") == name
+            and "pelko-tray" not in run("xprop", "-id", wid, "WM_CLASS")]
 
 
 def window(pid, name=CAPTION, timeout=20):
@@ -437,10 +394,9 @@ def click_at(x, y, button=1, repeat=1):
 def popup_shown(pid):
     """Whether a pop-up menu of the program is on screen (menus are windows
     the window manager does not manage, so they carry no caption)."""
-    for wid in run("xdotool", "search", "--onlyvisible", "--pid", str(pid), "--class", "").split():
-        if "_NET_WM_WINDOW_TYPE_POPUP_MENU" in run("xprop", "-id", wid, "_NET_WM_WINDOW_TYPE"):
-            return True
-    return False
+    return any("_NET_WM_WINDOW_TYPE_POPUP_MENU" in run("xprop", "-id", wid, "_NET_WM_WINDOW_TYPE")
+               for wid in run("xdotool", "search", "--onlyvisible", "--pid", str(pid),
+                              "--class", "").split())
 
 
 def tray_popup(pid, keys):
@@ -480,15 +436,10 @@ def differing(x, y, width, height, fuzz=38):
 
 def application(pid, timeout=20):
     def find():
-        desktop = pyatspi.Registry.getDesktop(0)
-        for i in range(desktop.childCount):
-            app = desktop.getChildAtIndex(i)
-            try:
+        for app in children(pyatspi.Registry.getDesktop(0)):
+            with contextlib.suppress(Exception):  # an application that just ended
                 if app is not None and app.get_process_id() == pid:
                     return app
-            except Exception:
-                pass
-        return None
     return wait_until(find, timeout, what="accessible application")
 
 
@@ -502,8 +453,8 @@ def descendants(node, role=None, name=None, depth=12):
                 found.append(n)
             if n.getRoleName() == "document web":
                 return
-            for i in range(n.childCount):
-                walk(n.getChildAtIndex(i), d + 1)
+            for child in children(n):
+                walk(child, d + 1)
         except Exception:
             pass
     walk(node, 0)
@@ -514,23 +465,19 @@ def state(node, st):
     return node.getState().contains(st)
 
 
+def children(node):
+    return [node.getChildAtIndex(i) for i in range(node.childCount)]
+
+
 def menu_bar(app):
     return wait_until(lambda: descendants(app, "menu bar"), what="menu bar")[0]
 
 
 def menu_tree(app):
     """[(menu caption, [(entry caption, role, visible, checked), ...]), ...]"""
-    bar = menu_bar(app)
-    tree = []
-    for i in range(bar.childCount):
-        menu = bar.getChildAtIndex(i)
-        entries = []
-        for k in range(menu.childCount):
-            e = menu.getChildAtIndex(k)
-            entries.append((e.name, e.getRoleName(), state(e, pyatspi.STATE_VISIBLE),
-                            state(e, pyatspi.STATE_CHECKED)))
-        tree.append((menu.name, entries))
-    return tree
+    return [(menu.name, [(e.name, e.getRoleName(), state(e, pyatspi.STATE_VISIBLE),
+                          state(e, pyatspi.STATE_CHECKED)) for e in children(menu)])
+            for menu in children(menu_bar(app))]
 
 
 def menu_entry(app, caption):
@@ -549,9 +496,7 @@ def centre(node):
 def choose(wid, app, menu, entry):
     """Picks a menu entry with the mouse, as a user would: a click on the
     menu's title, then on the entry, both found by caption."""
-    bar = menu_bar(app)
-    title = [bar.getChildAtIndex(i) for i in range(bar.childCount)
-             if bar.getChildAtIndex(i).name == menu][0]
+    title = [m for m in children(menu_bar(app)) if m.name == menu][0]
     target = menu_entry(app, entry)
     pid = app.get_process_id()
     for _ in range(3):
@@ -586,16 +531,13 @@ def activate(node):
     action.doAction(0)
 
 
-def dialogs(app, title=None):
-    out = []
-    for role in ("alert", "dialog"):
-        for d in descendants(app, role, depth=2):
-            try:
-                if state(d, pyatspi.STATE_SHOWING) and (title is None or d.name == title):
-                    out.append(d)
-            except Exception:
-                pass
-    return out
+def dialogs(app):
+    """The message boxes and dialogs on screen."""
+    def showing(d):
+        with contextlib.suppress(Exception):  # one that just went
+            return state(d, pyatspi.STATE_SHOWING)
+    return [d for role in ("alert", "dialog") for d in descendants(app, role, depth=2)
+            if showing(d)]
 
 
 def message_box(app, pid, title, text=None, timeout=20):
@@ -641,7 +583,6 @@ class GuiTest(unittest.TestCase):
         p = Program(os.path.join(folder or self.app_dir, program), host or self.server.host, env,
                     args)
         self.addCleanup(p.close)
-        self.addCleanup(self._report, p)
         return p
 
     def update_through_updater(self, check_updater=None):
@@ -661,10 +602,3 @@ class GuiTest(unittest.TestCase):
         pid = window_pid(wid)
         self.addCleanup(run, "kill", str(pid))
         return pid
-
-    def _report(self, program):
-        # What the program said, for a test that failed.
-        outcome = getattr(self, "_outcome", None)
-        failed = outcome is not None and not outcome.success
-        if failed:
-            print(f"--- output of {program.proc.args[0]} ---\n{program.output()[-3000:]}")

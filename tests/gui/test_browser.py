@@ -1,8 +1,10 @@
 """The TV page in the embedded browser: quiet, no context menu once loaded,
 and one question for every failed navigation."""
 
+import contextlib
 import os
 import signal
+import socket
 import sys
 import time
 import unittest
@@ -20,7 +22,9 @@ addEventListener("click", function () { fetch("/report?clicked"); });
 
 def closed_port_host():
     # A port that was free a moment ago and that nobody listens on.
-    return f"http://127.0.0.1:{pt.free_port()}"
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return f"http://127.0.0.1:{s.getsockname()[1]}"
 
 
 class Browser(pt.GuiTest):
@@ -49,10 +53,8 @@ class Browser(pt.GuiTest):
         # is a click the user would repeat.
         def menu_after_click():
             pt.click_at(*self.page, button=3)
-            try:
+            with contextlib.suppress(AssertionError):
                 return pt.wait_until(lambda: pt.popup_shown(self.pid), 2)
-            except AssertionError:
-                return False
         pt.wait_until(menu_after_click, 15, 0, what="browser's context menu")
         pt.run("xdotool", "key", "Escape")
         # A stall is no failure at once, but is one in the end.

@@ -107,10 +107,8 @@ class PageGuard(pt.GuiTest):
         self.app = pt.application(self.pid)
 
     def files(self):
-        found = set()
-        for folder in [*self.roots.values(), self.app_dir]:
-            for top, _, names in os.walk(folder):
-                found |= {os.path.join(top, n) for n in names}
+        found = {os.path.join(top, n) for folder in [*self.roots.values(), self.app_dir]
+                 for top, _, names in os.walk(folder) for n in names}
         # The engine's HTTP cache and the media framework's plug-in registry
         # are theirs to write; the fake handler's log is ours.
         caches = tuple(os.path.join(self.roots["XDG_CACHE_HOME"], name) + os.sep

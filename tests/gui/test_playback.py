@@ -14,50 +14,33 @@ import pelkotest as pt  # noqa: E402
 import pyatspi  # noqa: E402
 
 # Runs in the TV page's place and reports each finding as a heartbeat, which
-# the demo service logs: what MSE takes, then the HLS channel through hls.js,
-# then the MP4 channel with a seek.
+# the demo service logs: what MSE takes, then the MP4 channel after a seek.
+# The HLS channel through hls.js is the demo page's own (HlsStart).
 PROBE = """<!DOCTYPE html><html><head><meta charset="utf-8">
 <script src="lib/hls.min.js"></script></head>
-<body style="margin:0;background:#000"><video id="v" muted autoplay playsinline
- style="width:100%;height:100%"></video><script>
+<body style="margin:0;background:#000"><video id="v" src="mp4/ch5.mp4" muted autoplay
+ playsinline style="width:100%;height:100%"></video><script>
 var v = document.getElementById("v");
 function report(q) { fetch("/tv/heartbeat?" + q, {cache: "no-store"}).catch(function () {}); }
-function frames() {
-  var q = v.getVideoPlaybackQuality ? v.getVideoPlaybackQuality() : null;
-  return q ? q.totalVideoFrames : -1;
-}
 report("mse=" + (!!window.MediaSource &&
   MediaSource.isTypeSupported('video/mp4; codecs="avc1.42E01E, mp4a.40.2"')) +
   "&hlsjs=" + (window.Hls ? Hls.isSupported() : false));
 v.addEventListener("error", function () { report("error=" + (v.error && v.error.code)); });
-var hls = new Hls();
-hls.on(Hls.Events.ERROR, function (e, d) { if (d.fatal) report("hlserror=" + d.details); });
-hls.loadSource("hls/master.m3u8");
-hls.attachMedia(v);
-v.play().catch(function () {});
-var n = 0;
-var timer = setInterval(function () {
-  report("stage=hls&t=" + v.currentTime.toFixed(2) + "&f=" + frames());
-  if (++n < 6) return;
-  clearInterval(timer);
-  hls.destroy();
-  v.src = "mp4/ch5.mp4";
-  v.addEventListener("playing", function once() {
-    v.removeEventListener("playing", once);
-    setTimeout(function () { v.currentTime = 8; }, 1000);
-  });
-  v.addEventListener("seeked", function () {
-    setTimeout(function () {
-      report("stage=mp4&t=" + v.currentTime.toFixed(2) + "&f=" + frames());
-    }, 1000);
-  });
-  v.play().catch(function () {});
-}, 1000);
+v.addEventListener("playing", function once() {
+  v.removeEventListener("playing", once);
+  setTimeout(function () { v.currentTime = 8; }, 1000);
+});
+v.addEventListener("seeked", function () {
+  setTimeout(function () {
+    var frames = v.getVideoPlaybackQuality().totalVideoFrames;
+    report("mp4=1&t=" + v.currentTime.toFixed(2) + "&f=" + frames);
+  }, 1000);
+});
 </script></body></html>"""
 
 
 class Playback(pt.GuiTest):
-    def test_mse_hls_and_progressive_mp4_play(self):
+    def test_mse_and_progressive_mp4_play(self):
         root = os.path.join(self.tmp, "www")
         shutil.copytree(pt.WWW, root)
         pt.write(os.path.join(root, "tv", "app.html"), PROBE)
@@ -65,24 +48,21 @@ class Playback(pt.GuiTest):
         self.addCleanup(service.close)
         self.start(service.host)
 
-        def beats(key, value=None, at_least=1):
-            found = [h for h in service.heartbeats() if key in h and value in (None, h[key])]
-            return len(found) >= at_least and found
+        def beats(key):
+            return [h for h in service.heartbeats() if key in h]
         self.assertEqual(pt.wait_until(lambda: beats("mse"), 30, what="MSE report")[0],
                          {"mse": "true", "hlsjs": "true"})
-        hls = pt.wait_until(lambda: beats("stage", "hls", 6), 40, what="HLS reports")
-        self.assertGreater(float(hls[-1]["t"]), float(hls[0]["t"]) + 2, hls)
-        self.assertGreater(int(hls[-1]["f"]), int(hls[0]["f"]), hls)
-        mp4 = pt.wait_until(lambda: beats("stage", "mp4"), 30, what="MP4 report")[0]
+        mp4 = pt.wait_until(lambda: beats("mp4"), 30, what="MP4 report")[0]
         self.assertGreaterEqual(float(mp4["t"]), 8.5, mp4)
         self.assertGreater(int(mp4["f"]), 0, mp4)
-        self.assertFalse(beats("error") or beats("hlserror"))
+        self.assertFalse(beats("error"))
 
 
 class HlsStart(pt.GuiTest):
     """WebKit now and then never finishes the seek hls.js makes over the gap
     before the first frame, in about one fresh start in five; Pelko repeats
-    such a seek. Eight fresh starts of the demo TV page must each play."""
+    such a seek. Eight fresh starts of the demo TV page must each play, its
+    position moving on and frames drawn."""
 
     def test_the_hls_channel_plays_in_every_fresh_start(self):
         service = pt.DemoService()
@@ -92,7 +72,8 @@ class HlsStart(pt.GuiTest):
             # An empty cache each time, as at a first start.
             cache = os.path.join(self.tmp, f"cache{n}")
             p = self.start(service.host, env={"XDG_CACHE_HOME": cache})
-            pt.wait_until(lambda: [b for b in service.heartbeats(seen) if float(b.get("t", 0)) >= 1],
+            pt.wait_until(lambda: [b for b in service.heartbeats(seen)
+                                   if float(b["t"]) >= 1 and int(b["f"]) > 0],
                           15, what=lambda: f"start {n + 1} playing: {service.heartbeats(seen)}")
             p.close()
 
@@ -131,9 +112,8 @@ next(0);
 </script></body></html>"""
 
 
-def playlist(segment):
-    return ("#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n"
-            f"#EXTINF:2.0,\n{segment}\n#EXTINF:2.0,\n{segment}\n#EXT-X-ENDLIST\n")
+PLAYLIST = ("#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n"
+            "#EXTINF:2.0,\nseg.ts\n#EXTINF:2.0,\nseg.ts\n#EXT-X-ENDLIST\n")
 
 
 class StreamFaults(pt.GuiTest):
@@ -143,8 +123,7 @@ class StreamFaults(pt.GuiTest):
         self.server.page("/tv/app.html", FAULT_PAGE)
         self.server.page("/report", "ok")
         for name in ("garbage", "truncated", "stall"):
-            self.server.page(f"/{name}/index.m3u8", playlist("seg.ts"),
-                             ctype="application/vnd.apple.mpegurl")
+            self.server.page(f"/{name}/index.m3u8", PLAYLIST, ctype="application/vnd.apple.mpegurl")
         self.server.page("/garbage/seg.ts", os.urandom(len(segment)), ctype="video/mp2t")
         self.server.page("/truncated/seg.ts", segment, "truncated", "video/mp2t")
         self.server.page("/stall/seg.ts", status="stall")
@@ -194,10 +173,9 @@ class Fullscreen(pt.GuiTest):
         before = len(self.server.reports("/report"))
         g = pt.geometry(self.wid)
         pt.click_at(g["x"] + g["width"] // 2, g["y"] + g["height"] // 2)
-        pt.wait_until(lambda: "_NET_WM_STATE_FULLSCREEN" in pt.wm_state(self.wid),
-                      what="fullscreen")
-        pt.wait_until(lambda: pt.geometry(self.wid)["width"] == 1600
-                      and pt.geometry(self.wid)["height"] == 1000, what="whole screen")
+        pt.wait_until(lambda: "_NET_WM_STATE_FULLSCREEN" in pt.wm_state(self.wid)
+                      and pt.geometry(self.wid)["width"] == 1600
+                      and pt.geometry(self.wid)["height"] == 1000, what="fullscreen, whole screen")
         pt.wait_until(lambda: not self.menu_bar_showing(), what="menu bar hidden")
         # The page is the whole screen, to its last pixel, with no title bar,
         # frame or panel over it; it was never laid out at a size in between.
@@ -235,23 +213,19 @@ class Fullscreen(pt.GuiTest):
         pt.wait_until(lambda: "_NET_WM_STATE_ABOVE" in pt.wm_state(self.wid), what="on top")
         before = pt.geometry(self.wid)
 
-        self.go_fullscreen()
-        pt.run("xdotool", "key", "Escape")
-        self.assert_restored(before)
-        self.assertIn("_NET_WM_STATE_ABOVE", pt.wm_state(self.wid))
-
-        # The page's own exitFullscreen().
-        self.go_fullscreen()
-        self.assert_restored(before)
-        self.assertIn("_NET_WM_STATE_ABOVE", pt.wm_state(self.wid))
-
-        # Minimised to the tray from fullscreen, it comes back as a window.
-        self.go_fullscreen()
-        pt.run("xdotool", "windowminimize", str(self.wid))
-        pt.wait_until(lambda: not pt.is_viewable(self.wid), what="hidden in the tray")
-        pt.click_at(*pt.wait_until(pt.tray_icon, what="tray icon"), repeat=2)
-        pt.wait_until(lambda: pt.is_viewable(self.wid), what="back from the tray")
-        self.assert_restored(before)
+        # Left by Escape, by the page's own exitFullscreen() (the second time),
+        # and minimised to the tray, from which it comes back as a window.
+        for leave in ("Escape", "page", "tray"):
+            self.go_fullscreen()
+            if leave == "Escape":
+                pt.run("xdotool", "key", "Escape")
+            elif leave == "tray":
+                pt.run("xdotool", "windowminimize", str(self.wid))
+                pt.wait_until(lambda: not pt.is_viewable(self.wid), what="hidden in the tray")
+                pt.click_at(*pt.wait_until(pt.tray_icon, what="tray icon"), repeat=2)
+                pt.wait_until(lambda: pt.is_viewable(self.wid), what="back from the tray")
+            self.assert_restored(before)
+            self.assertIn("_NET_WM_STATE_ABOVE", pt.wm_state(self.wid))
 
 
 # The demo clip, playing without sound: a page that pauses it after a while
@@ -281,10 +255,8 @@ class ScreenKeptOn(pt.GuiTest):
         self.server.page("/tv/app.html", INHIBIT_PAGE)
         wid = pt.window(self.start().proc.pid)
 
-        def kinds():
-            return [c[0] for c in calls]
         # Playing, paused, playing again.
-        pt.wait_until(lambda: kinds()[:3] == ["inhibit", "uninhibit", "inhibit"], 30,
+        pt.wait_until(lambda: [c[0] for c in calls[:3]] == ["inhibit", "uninhibit", "inhibit"], 30,
                       what="inhibit, release, inhibit")
         self.assertEqual(calls[1][1], calls[0][1])
         self.assertEqual(calls[0][2], "Pelko")

@@ -61,12 +61,9 @@ class Swap(UpdaterCase):
     def left(self):
         return sorted(set(os.listdir(self.app_dir)) - set(self.files_before))
 
-    def started(self):
-        return pt.read(self.starts).split()
-
-    def update(self, args=("--installed", "1.2.0", "--offered", "1.3.0"), env=None, done=True):
+    def update(self, env, done=True):
         """Start, and OK in the 完成 box unless the updater stops before it."""
-        self.open_updater(list(args), dict(self.env, **(env or {})))
+        self.open_updater(["--installed", "1.2.0", "--offered", "1.3.0"], dict(self.env, **env))
         pt.activate(self.start_button)
         if done:
             pt.press(self.wait_box("完成"), "确定")
@@ -87,7 +84,7 @@ class Swap(UpdaterCase):
             with self.subTest(step):
                 self.reset()
                 self.serve(served)
-                self.update(env={"PELKO_PAUSE_AT": step},
+                self.update({"PELKO_PAUSE_AT": step},
                             done=step not in ("downloaded", "kept", "swapped"))
                 pid = self.p.proc.pid
                 pt.wait_until(lambda: stopped(pid), 30, what=f"the updater paused at {step}")
@@ -135,14 +132,15 @@ class Swap(UpdaterCase):
             with self.subTest(name):
                 self.reset()
                 self.serve(served)
-                self.update(env=env)
+                self.update(env)
                 box = self.wait_box("更新已撤销")
                 self.assertIn(f"更新后的程序没有正常启动（{reason}），更新已撤销：原来的程序已恢复并重新启动。",
                               pt.texts(box))
                 # Put back before the box: the program, its version, and it runs.
                 self.assertEqual(self.read(), OLD)
                 self.assertEqual(self.read_installed(), "[ver]\nversion=1.2.0\n")
-                pt.wait_until(lambda: self.started() == ["old"], what="the old program started")
+                pt.wait_until(lambda: pt.read(self.starts).split() == ["old"],
+                              what="the old program started")
                 if os.path.exists(pid_file):
                     self.assertFalse(os.path.exists(f"/proc/{pt.read(pid_file).strip()}"))
                     os.remove(pid_file)
@@ -154,7 +152,7 @@ class Swap(UpdaterCase):
         # The new Pelko finds a still newer version at once: its question
         # stands for the window, and the updater must not take it for a hang.
         self.serve(self.new_program)
-        self.update(env={"PELKO_TEST_HANDSHAKE_SECONDS": "3"}, done=False)
+        self.update({"PELKO_TEST_HANDSHAKE_SECONDS": "3"}, done=False)
         box = self.wait_box("完成")
         pt.write(os.path.join(self.app_dir, "up.ini"), "[ver]\nversion=9.0.0\n")
         pt.press(box, "确定")

@@ -5,8 +5,6 @@
 
 #include <gtkmm.h>
 
-#include <memory>
-
 #include "controls/msgbox.h"
 #include "main/Launchers.h"
 #include "main/frmAbout.h"
@@ -55,10 +53,8 @@ private:
 int main() {
     auto app = Gtk::Application::create("", Gio::APPLICATION_NON_UNIQUE);
     Glib::set_application_name("Pelko");
-    std::unique_ptr<DriverWindow> window;
-    app->signal_activate().connect([&] {
-        window = std::make_unique<DriverWindow>(app);
-        app->add_window(*window);
-    });
-    return app->run();
+    // Registered first: the toolkit starts up before the window is made.
+    app->register_application();
+    DriverWindow window(app);
+    return app->run(window);
 }

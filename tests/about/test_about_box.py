@@ -24,9 +24,6 @@ TEXTS = ["Pelko网络电视 (tv@pelko.example)", "版本 1.2.0",
          "版权,请与及时告知。\nE-Mail：tv@pelko.example 83700012"]
 
 
-write, write_program = pt.write, pt.write_program
-
-
 class AboutTest(unittest.TestCase):
     def setUp(self):
         tmp = tempfile.TemporaryDirectory(prefix="pelko-about-")
@@ -39,16 +36,6 @@ class AboutTest(unittest.TestCase):
             "XDG_DATA_DIRS", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CONFIG_DIRS")}}
         os.makedirs(self.env["XDG_DATA_DIRS"])
         os.symlink("/usr/share/mime", os.path.join(self.env["XDG_DATA_DIRS"], "mime"))
-
-    def start(self, folder):
-        """Starts a copy of the stand-in from a program folder of the test's choosing."""
-        os.makedirs(folder, exist_ok=True)
-        self.program = pt.Program(shutil.copy(DRIVER, folder), "", self.env)
-        self.addCleanup(self.program.close)
-        self.pid, self.app = self.program.proc.pid, pt.application(self.program.proc.pid)
-        self.wid = self.window("about-driver")
-        # Out of the way of the centred About box, so that clicks on either land.
-        pt.run("xdotool", "windowmove", "--sync", str(self.wid), "40", "40")
 
     def window(self, title):
         return pt.wait_until(lambda: (pt.windows_named(title, self.pid) or [None])[0], what=title)
@@ -84,14 +71,22 @@ class AboutTest(unittest.TestCase):
     def started(self, count):
         """Waits for the count-th start of a fake program and returns the log."""
         def lines():
-            if not os.path.exists(self.log):
-                return []
-            with open(self.log, encoding="utf-8") as f:
-                return f.read().splitlines()
+            return pt.read(self.log).splitlines() if os.path.exists(self.log) else []
         return pt.wait_until(lambda: len(lines()) == count and lines(), what=f"start {count}")
 
-    def test_one_box_brought_to_front_and_loaded_again(self):
-        self.start(os.path.join(self.tmp, "app"))
+    def test_about_box_its_tool_and_the_menu_programs_from_a_folder_with_blanks(self):
+        # The desktop's handlers for text and for mail are fakes as well.
+        pt.desktop_handlers(self.env, self.log, {"editor": ("text/plain", "%f"),
+                                                 "mail": ("x-scheme-handler/mailto", "%u")})
+        # A copy of the stand-in, started from a program folder with blanks.
+        folder = os.path.join(self.tmp, "Pelko 网络 电视 Ünï")
+        os.makedirs(folder)
+        program = pt.Program(shutil.copy(DRIVER, folder), "", self.env)
+        self.addCleanup(program.close)
+        self.pid, self.app = program.proc.pid, pt.application(program.proc.pid)
+        self.wid = self.window("about-driver")
+        # Out of the way of the centred About box, so that clicks on either land.
+        pt.run("xdotool", "windowmove", "--sync", str(self.wid), "40", "40")
         wid, texts = self.about()
         self.assertLessEqual(set(TEXTS), set(texts))
         # Used again from the driver window in front: the same box comes forward.
@@ -115,45 +110,38 @@ class AboutTest(unittest.TestCase):
             self.assertLess(abs(pt.geometry(wid)["x"] + 191 - 800), 20)
             self.assertIn("版本 1.2.0", texts)
 
-    def test_system_information_tool(self):
-        self.start(os.path.join(self.tmp, "app"))
-        self.about()
-        # No tool on PATH, then one that cannot start (its interpreter is missing).
+        # The system information tool: none on PATH, then one that cannot
+        # start (its interpreter is missing).
         for setup in ("none", "broken"):
             if setup == "broken":
-                write_program(os.path.join(self.bin, "kinfocenter"), interpreter="/nonexistent")
+                pt.write_program(os.path.join(self.bin, "kinfocenter"), interpreter="/nonexistent")
             self.press(SYSINFO, ABOUT)
             self.assertEqual(self.message(), ("此时系统信息不可用", ["push button 确定"]), setup)
         os.remove(os.path.join(self.bin, "kinfocenter"))
         # A tool on PATH starts each time, without waiting for the one before.
-        write_program(os.path.join(self.bin, "hardinfo"), self.log)
+        pt.write_program(os.path.join(self.bin, "hardinfo"), self.log)
         self.press(SYSINFO, ABOUT)
         self.started(1)
         self.press(SYSINFO, ABOUT)
         self.assertEqual(self.started(2), [f"{self.bin}/hardinfo|{os.getcwd()}|"] * 2)
         self.assertEqual(pt.windows_named("Pelko", self.pid), [])
 
-    def test_menu_programs_from_a_folder_with_blanks_and_other_letters(self):
-        # The desktop's handlers for text and for mail are fakes as well.
-        pt.desktop_handlers(self.env, self.log, {"editor": ("text/plain", "%f"),
-                                                 "mail": ("x-scheme-handler/mailto", "%u")})
-        folder = os.path.join(self.tmp, "Pelko 网络 电视 Ünï")
-        self.start(folder)
-        # A missing tool: a message with the failure's description, and the program goes on.
+        # A missing menu tool: a message with the failure's description, and
+        # the program goes on.
         for entry, tool in (("垃圾清理", "clear"), ("TCP连接数修改", "TCP")):
             self.press(entry)
             text, _ = self.message()
             self.assertIn(f"{folder}/tools/{tool}", text)
             self.assertRegex(text, "No such file|没有那个文件")
-            write_program(os.path.join(folder, "tools", tool), self.log)
+            pt.write_program(os.path.join(folder, "tools", tool), self.log)
         # Each use starts the tool again; nothing checks whether one is running.
         # The read-me goes to the text handler whether or not it is there.
-        for n, entry in enumerate(["垃圾清理", "垃圾清理", "TCP连接数修改", "使用说明", "反馈问题"], 1):
+        for n, entry in enumerate(["垃圾清理", "垃圾清理", "TCP连接数修改", "使用说明", "反馈问题"], 3):
             self.press(entry)
             lines = self.started(n)
-        self.assertEqual(lines[:3], [f"{folder}/tools/{tool}|{os.getcwd()}|"
-                                     for tool in ("clear", "clear", "TCP")])
-        self.assertEqual([line.split("|")[2] for line in lines[3:]],
+        self.assertEqual(lines[2:5], [f"{folder}/tools/{tool}|{os.getcwd()}|"
+                                      for tool in ("clear", "clear", "TCP")])
+        self.assertEqual([line.split("|")[2] for line in lines[5:]],
                          [f"[editor][{folder}/readme.txt]",
                           "[mail][mailto:feedback@pelko.example]"])
 

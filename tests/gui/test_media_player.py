@@ -28,43 +28,28 @@ def playerctl(*args):
 
 
 def players():
-    out = pt.run("dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
-                 "/org/freedesktop/DBus", "org.freedesktop.DBus.ListNames")
-    return sorted(l.split('"')[1] for l in out.splitlines() if "org.mpris.MediaPlayer2" in l)
+    """Every media player on the bus, by its name less "org.mpris.MediaPlayer2."."""
+    return sorted(pt.run("playerctl", "--list-all").split())
+
+
+def mpris(method, *args):
+    """A call to Pelko's player, as gdbus prints its answer."""
+    return pt.run("gdbus", "call", "--session", "--dest", "org.mpris.MediaPlayer2.Pelko",
+                  "--object-path", ROOT, "--method", method, *args).strip()
 
 
 def get(interface, prop):
-    out = pt.run("gdbus", "call", "--session", "--dest", "org.mpris.MediaPlayer2.Pelko",
-                 "--object-path", ROOT, "--method", "org.freedesktop.DBus.Properties.Get",
-                 interface, prop)
-    return out.strip()
-
-
-def call(method):
-    pt.run("gdbus", "call", "--session", "--dest", "org.mpris.MediaPlayer2.Pelko",
-           "--object-path", ROOT, "--method", method)
+    return mpris("org.freedesktop.DBus.Properties.Get", "org.mpris.MediaPlayer2" + interface, prop)
 
 
 class MediaPlayer(pt.GuiTest):
-    def follow_status(self):
-        """Every PlaybackStatus the player announces, as it announces it."""
-        follower = subprocess.Popen(["playerctl", "-p", "Pelko", "--follow", "status"],
-                                    stdout=subprocess.PIPE, text=True)
-        self.addCleanup(follower.wait)
-        self.addCleanup(follower.kill)
-        said = []
-        threading.Thread(target=lambda: [said.append(l.strip()) for l in follower.stdout],
-                         daemon=True).start()
-        return said
-
-    def test_the_tv_channel_is_one_player_that_tells_and_steers(self):
+    def test_one_player_that_tells_steers_and_goes_with_the_media(self):
         service = pt.DemoService()
         self.addCleanup(service.close)
         p = self.start(host=service.host)
         wid = pt.window(p.proc.pid)
         # Only Pelko's own player: the engine's is kept off the bus.
-        pt.wait_until(lambda: players() == ["org.mpris.MediaPlayer2.Pelko"], 30,
-                      what="one player on the bus")
+        pt.wait_until(lambda: players() == ["Pelko"], 30, what="one player on the bus")
         pt.wait_until(lambda: playerctl("status") == "Playing", 30, what="Playing")
         # The page names what plays through its Media Session; no artwork of
         # its own, so Pelko's icon.
@@ -72,16 +57,20 @@ class MediaPlayer(pt.GuiTest):
         art = playerctl("metadata", "mpris:artUrl")
         self.assertTrue(art.startswith("file://") and art.endswith("/pelko.png"), art)
         self.assertTrue(os.path.exists(art[len("file://"):]))
-        root, player = "org.mpris.MediaPlayer2", "org.mpris.MediaPlayer2.Player"
-        self.assertEqual(get(root, "DesktopEntry"), "(<'net.pelko.Pelko'>,)")
-        self.assertEqual(get(root, "Identity"), "(<'Pelko'>,)")
-        for prop in ("CanRaise", "CanQuit"):
-            self.assertEqual(get(root, prop), "(<true>,)", prop)
-        for prop in ("CanGoNext", "CanGoPrevious"):
-            self.assertEqual(get(player, prop), "(<true>,)", prop)
+        for interface, prop, value in (("", "DesktopEntry", "'net.pelko.Pelko'"),
+                                       ("", "Identity", "'Pelko'"), ("", "CanRaise", "true"),
+                                       ("", "CanQuit", "true"), (".Player", "CanGoNext", "true"),
+                                       (".Player", "CanGoPrevious", "true")):
+            self.assertEqual(get(interface, prop), f"(<{value}>,)", prop)
 
         # Play-pause pauses the page's video and plays it again; each change is announced.
-        said = self.follow_status()
+        follower = subprocess.Popen(["playerctl", "-p", "Pelko", "--follow", "status"],
+                                    stdout=subprocess.PIPE, text=True)
+        self.addCleanup(follower.wait)
+        self.addCleanup(follower.kill)
+        said = []
+        threading.Thread(target=lambda: [said.append(l.strip()) for l in follower.stdout],
+                         daemon=True).start()
         pt.wait_until(lambda: said[-1:] == ["Playing"], what="the follower's start")
         playerctl("play-pause")
         pt.wait_until(lambda: said[-1:] == ["Paused"], 3, what="Paused announced")
@@ -96,25 +85,26 @@ class MediaPlayer(pt.GuiTest):
         playerctl("previous")
         pt.wait_until(lambda: playerctl("metadata", "title") == "测试频道四", what="back")
         pt.wait_until(lambda: playerctl("status") == "Playing", 30, what="playing after the switch")
-        self.assertEqual(players(), ["org.mpris.MediaPlayer2.Pelko"])
+        self.assertEqual(players(), ["Pelko"])
 
         # Raise brings the window back from the tray; Quit closes as the menu's 退出.
         pt.wait_until(pt.tray_icon, what="tray icon")
         pt.run("xdotool", "windowminimize", str(wid))
         pt.wait_until(lambda: not pt.is_viewable(wid), what="hidden to the tray")
-        call("org.mpris.MediaPlayer2.Raise")
+        mpris("org.mpris.MediaPlayer2.Raise")
         pt.wait_until(lambda: pt.is_viewable(wid), what="window back")
-        call("org.mpris.MediaPlayer2.Quit")
+        mpris("org.mpris.MediaPlayer2.Quit")
         self.assertEqual(p.proc.wait(15), 0)
         self.assertEqual(players(), [])
 
-    def test_a_page_without_a_session_is_named_by_its_title_and_goes_with_its_media(self):
+        # A page without a Media Session of its own is named by its title,
+        # and its player goes with its media.
         self.server.file("/clip.webm", "tv/clips/ch1.webm", "video/webm")
         self.server.page("/tv/app.html", PLAIN_PAGE)
         p = self.start()
         pt.wait_until(lambda: playerctl("status") == "Playing", 30, what="Playing")
         self.assertEqual(playerctl("metadata", "title"), "节目单")
-        self.assertEqual(get("org.mpris.MediaPlayer2.Player", "CanGoNext"), "(<false>,)")
+        self.assertEqual(get(".Player", "CanGoNext"), "(<false>,)")
         # Paused, the page drops its video: no media, no player.
         playerctl("pause")
         pt.wait_until(lambda: players() == [], what="the player gone with the media")

@@ -2,6 +2,7 @@
 offered that would have to write there; each such entry says why in one
 message, nothing in the folder changes, and the programs go on."""
 
+import glob
 import os
 import subprocess
 import sys
@@ -16,37 +17,12 @@ NO_CLEAR = "程序所在的文件夹不能写入，垃圾清理无法运行。�
 
 
 def snapshot(folder):
-    out = {}
-    for root, _, files in os.walk(folder):
-        for f in files:
-            st = os.stat(os.path.join(root, f))
-            out[os.path.relpath(os.path.join(root, f), folder)] = (st.st_size, st.st_mtime_ns)
-    return out
+    # A folder's time changes with any file made or removed in it.
+    return {path: (os.path.getsize(path), os.stat(path).st_mtime_ns)
+            for path in glob.glob(os.path.join(folder, "**"), recursive=True)}
 
 
 class ReadOnlyFolder(pt.GuiTest):
-    def setUp(self):
-        super().setUp()
-        pt.write(os.path.join(self.app_dir, "update.ini"), "[ver]\nversion=1.2.0\n")
-        self.server.page("/up.ini", "[ver]\r\nversion=1.10.0\r\n", ctype="text/plain")
-        self.server.page("/tv/app.html", pt.solid_page("#00ff00"))
-        self.make_read_only(self.app_dir)
-        self.before = snapshot(self.app_dir)
-
-    def make_read_only(self, folder):
-        # The superuser writes through any permission bits: only a read-only
-        # mount keeps it out.
-        if os.geteuid() == 0:
-            ok = subprocess.run(["mount", "--bind", folder, folder]).returncode == 0 and \
-                subprocess.run(["mount", "-o", "remount,bind,ro", folder]).returncode == 0
-            self.addCleanup(subprocess.run, ["umount", "-l", folder])
-            if not ok:
-                self.skipTest("no read-only mount here")
-        else:
-            subprocess.run(["chmod", "-R", "a-w", folder], check=True)
-            self.addCleanup(subprocess.run, ["chmod", "-R", "u+w", folder])
-        self.assertFalse(os.access(folder, os.W_OK))
-
     def box(self, app, pid, text):
         box = pt.message_box(app, pid, "提示", text)
         # Nothing to choose: OK alone.
@@ -54,7 +30,24 @@ class ReadOnlyFolder(pt.GuiTest):
         pt.press(box, "确定")
         pt.wait_until(lambda: not pt.dialogs(app), what="message box closed")
 
-    def test_pelko_says_so_once_and_goes_on(self):
+    def test_pelko_and_the_updater_say_so_once_and_go_on(self):
+        pt.write(os.path.join(self.app_dir, "update.ini"), "[ver]\nversion=1.2.0\n")
+        self.server.page("/up.ini", "[ver]\r\nversion=1.10.0\r\n", ctype="text/plain")
+        self.server.page("/tv/app.html", pt.solid_page("#00ff00"))
+        self.server.page("/Pelko", b"\x7fELF new", ctype="application/octet-stream")
+        # The superuser writes through any permission bits: only a read-only
+        # mount keeps it out.
+        if os.geteuid() == 0:
+            ok = all(subprocess.run(["mount", *args, self.app_dir]).returncode == 0
+                     for args in (["--bind", self.app_dir], ["-o", "remount,bind,ro"]))
+            self.addCleanup(subprocess.run, ["umount", "-l", self.app_dir])
+            if not ok:
+                self.skipTest("no read-only mount here")
+        else:
+            subprocess.run(["chmod", "-R", "a-w", self.app_dir], check=True)
+            self.addCleanup(subprocess.run, ["chmod", "-R", "u+w", self.app_dir])
+        self.assertFalse(os.access(self.app_dir, os.W_OK))
+        before = snapshot(self.app_dir)
         # The last start fetched the service's version into the user's cache.
         cache = os.path.join(os.environ["HOME"], ".cache", "pelko")
         pt.write(os.path.join(cache, "up.ini"), "[ver]\nversion=1.10.0\n")
@@ -71,10 +64,9 @@ class ReadOnlyFolder(pt.GuiTest):
         self.box(app, p.proc.pid, NO_CLEAR)
         self.assertTrue(p.alive())
         self.assertEqual(pt.windows_named("PelkoUpdate"), [])
-        self.assertEqual(snapshot(self.app_dir), self.before)
+        self.assertEqual(snapshot(self.app_dir), before)
 
-    def test_updater_refuses_to_start_a_download_it_cannot_save(self):
-        self.server.page("/Pelko", b"\x7fELF new", ctype="application/octet-stream")
+        # The updater refuses to start a download it cannot save.
         p = self.start(program="PelkoUpdate")
         pt.window(p.proc.pid, "PelkoUpdate")
         app = pt.application(p.proc.pid)
@@ -83,7 +75,7 @@ class ReadOnlyFolder(pt.GuiTest):
         self.box(app, p.proc.pid, NO_UPDATE)
         self.assertTrue(p.alive())
         self.assertEqual(self.server.hits("/Pelko"), 0)
-        self.assertEqual(snapshot(self.app_dir), self.before)
+        self.assertEqual(snapshot(self.app_dir), before)
 
 
 if __name__ == "__main__":

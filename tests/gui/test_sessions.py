@@ -48,21 +48,35 @@ class Sessions(pt.GuiTest):
         p.proc.send_signal(signal.SIGTERM)
         self.assertEqual(p.proc.wait(15), 0)
 
-    def test_sign_in_survives_a_restart_an_update_and_crashes_of_the_page(self):
-        p = self.open()
+    def test_sign_in_survives_a_damaged_store_a_restart_an_update_and_crashes_of_the_page(self):
+        # A data folder that cannot be made: the page still loads, in memory.
+        blocker = os.path.join(self.tmp, "not-a-folder")
+        pt.write(blocker, "x")
+        p = self.open(env={"XDG_DATA_HOME": os.path.join(blocker, "data")})
         self.assertEqual(self.next_report(0), "cookie=false&stored=none")
+        self.assertIn("in memory", p.output())
         self.close(p)
 
-        # An update replaces the program folder; the sign-in lives elsewhere.
+        # A damaged store is set aside and never stops Pelko.
+        store = os.path.join(self.data, "pelko")
+        pt.write(os.path.join(store, "cookies.sqlite"), b"SQLite format 3\x00" + os.urandom(3000))
+        p = self.open()
+        self.assertEqual(self.next_report(1), "cookie=false&stored=none")
+        self.assertIn("damaged", p.output())
+        self.assertTrue(os.path.exists(os.path.join(store, "cookies.sqlite.damaged")))
+        self.close(p)
+
+        # The fresh store keeps the sign-in. An update replaces the program
+        # folder; the sign-in lives elsewhere.
         updated = pt.program_folder(os.path.join(self.tmp, "updated"))
         p = self.open(folder=updated)
-        self.assertEqual(self.next_report(1), "cookie=true&stored=alice")
+        self.assertEqual(self.next_report(2), "cookie=true&stored=alice")
         self.assertFalse(os.path.exists(os.path.join(updated, "cookies.sqlite")))
 
         # The page's process dies: the page comes back by itself, signed in.
         for pid in pt.wait_until(lambda: pt.web_processes(p.proc.pid), what="page process"):
             os.kill(pid, signal.SIGKILL)
-        self.assertEqual(self.next_report(2), "cookie=true&stored=alice")
+        self.assertEqual(self.next_report(3), "cookie=true&stored=alice")
         app = pt.application(p.proc.pid)
         self.assertEqual(pt.dialogs(app), [])
 
@@ -71,27 +85,6 @@ class Sessions(pt.GuiTest):
             os.kill(pid, signal.SIGKILL)
         pt.message_box(app, p.proc.pid, "提示", TIMEOUT_TEXT)
         self.assertTrue(p.alive())
-
-    def test_damaged_or_unusable_store_never_stops_pelko(self):
-        store = os.path.join(self.data, "pelko")
-        os.makedirs(store)
-        pt.write(os.path.join(store, "cookies.sqlite"), b"SQLite format 3\x00" + os.urandom(3000))
-        p = self.open()
-        self.assertEqual(self.next_report(0), "cookie=false&stored=none")
-        self.assertIn("damaged", p.output())
-        self.assertTrue(os.path.exists(os.path.join(store, "cookies.sqlite.damaged")))
-        self.close(p)
-        # The fresh store works.
-        p = self.open()
-        self.assertEqual(self.next_report(1), "cookie=true&stored=alice")
-        self.close(p)
-
-        # A data folder that cannot be made: the page still loads, in memory.
-        blocker = os.path.join(self.tmp, "not-a-folder")
-        pt.write(blocker, "x")
-        p = self.open(env={"XDG_DATA_HOME": os.path.join(blocker, "data")})
-        self.assertEqual(self.next_report(2), "cookie=false&stored=none")
-        self.assertIn("in memory", p.output())
 
     def test_second_start_raises_the_running_window_and_never_shares_the_store(self):
         first = self.open()

@@ -32,26 +32,6 @@ PANEL_CONFIG = """<?xml version="1.0" encoding="UTF-8"?>
 """
 
 
-class Panel:
-    """Xfce's panel with nothing on it but the notification area."""
-
-    def __init__(self):
-        pt.write(os.path.join(os.environ["HOME"], ".config/xfce4/xfconf/xfce-perchannel-xml",
-                              "xfce4-panel.xml"), PANEL_CONFIG)
-        self.proc = None
-
-    def start(self):
-        self.proc = subprocess.Popen(["xfce4-panel", "--disable-wm-check"],
-                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        pt.wait_until(lambda: watcher_property("IsStatusNotifierHostRegistered") == "true",
-                      what="notifier host")
-
-    def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            self.proc.wait(10)
-
-
 def watcher_property(name):
     out = pt.run("gdbus", "call", "--session", "--dest", "org.kde.StatusNotifierWatcher",
                  "--object-path", "/StatusNotifierWatcher", "--method",
@@ -80,54 +60,61 @@ def panel_icon():
 
 
 class NotifierTray(pt.GuiTest):
+    def start_panel(self):
+        """Xfce's panel, with nothing on it but the notification area
+        (PANEL_CONFIG), once its notifier host is there."""
+        self.panel = subprocess.Popen(["xfce4-panel", "--disable-wm-check"],
+                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(self.panel.wait, 10)
+        self.addCleanup(self.panel.terminate)
+        pt.wait_until(lambda: watcher_property("IsStatusNotifierHostRegistered") == "true",
+                      what="notifier host")
+
     def to_tray(self):
         pt.choose(self.wid, self.app, "窗口", "最小化")
         pt.wait_until(lambda: not pt.is_viewable(self.wid), what="window in the tray")
-
-    def back_by_click(self, what):
-        pt.click_at(*pt.wait_until(panel_icon, what=f"icon on the {what}"))
-        pt.wait_until(lambda: pt.is_viewable(self.wid), what=f"window back from the {what}")
 
     def test_no_tray_then_the_panel_its_menu_and_its_restart(self):
         # No tray at all: a minimise is iconic, as the window manager keeps
         # it, never withdrawn.
         self.assertIsNone(pt.tray_icon())
         self.server.page("/tv/app.html", pt.solid_page("#000080"))
-        self.p = self.start()
-        self.wid = pt.window(self.p.proc.pid)
-        self.app = pt.application(self.p.proc.pid)
+        p = self.start()
+        self.wid = pt.window(p.proc.pid)
+        self.app = pt.application(p.proc.pid)
         pt.choose(self.wid, self.app, "窗口", "最小化")
         pt.wait_until(lambda: "Iconic" in pt.run("xprop", "-id", str(self.wid), "WM_STATE"),
                       what="window minimised")
         pt.run("xdotool", "windowactivate", "--sync", str(self.wid))
         pt.wait_until(lambda: pt.is_viewable(self.wid), what="window back")
 
-        self.panel = Panel()
-        self.addCleanup(self.panel.stop)
-        self.panel.start()
-        pt.wait_until(lambda: registered(self.p.proc.pid), what="item registered")
+        pt.write(os.path.join(os.environ["HOME"], ".config/xfce4/xfconf/xfce-perchannel-xml",
+                              "xfce4-panel.xml"), PANEL_CONFIG)
+        self.start_panel()
+        pt.wait_until(lambda: registered(p.proc.pid), what="item registered")
         # Only the notifier item: no classic icon beside it.
         self.assertIsNone(pt.tray_icon())
         self.to_tray()
-        self.back_by_click("panel")
-        self.to_tray()
         # The panel draws the exported menu itself; its first entry shows
         # while the window is away.
-        pt.click_at(*panel_icon(), button=3)
-        pt.wait_until(lambda: pt.popup_shown(self.panel.proc.pid), what="host's menu")
+        pt.click_at(*pt.wait_until(panel_icon, what="icon on the panel"), button=3)
+        pt.wait_until(lambda: pt.popup_shown(self.panel.pid), what="host's menu")
         for key in ("Down", "Return"):
             pt.run("xdotool", "key", key)
         pt.wait_until(lambda: pt.is_viewable(self.wid), what="window back by 显示主界面")
 
-        # The panel goes: the window comes back; a new panel gets the item again.
+        # The panel goes: the window comes back; a new panel gets the item
+        # again, and a click on its icon brings the window back.
         self.to_tray()
-        self.panel.stop()
+        self.panel.terminate()
+        self.panel.wait(10)
         pt.wait_until(lambda: pt.is_viewable(self.wid), what="window back without a tray")
-        self.panel.start()
-        pt.wait_until(lambda: registered(self.p.proc.pid), what="item registered again")
+        self.start_panel()
+        pt.wait_until(lambda: registered(p.proc.pid), what="item registered again")
         self.to_tray()
-        self.back_by_click("new panel")
-        self.assertTrue(self.p.alive())
+        pt.click_at(*pt.wait_until(panel_icon, what="icon on the new panel"))
+        pt.wait_until(lambda: pt.is_viewable(self.wid), what="window back from the new panel")
+        self.assertTrue(p.alive())
 
 
 if __name__ == "__main__":

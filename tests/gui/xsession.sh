@@ -23,19 +23,15 @@ session_bus
 
 openbox --sm-disable >"$tmp/openbox.log" 2>&1 &
 pids+=($!)
-wm=
-for _ in $(seq 200); do
-  xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && { wm=1; break; }
-  sleep 0.05
-done
-if [ -z "$wm" ]; then echo "xsession: the window manager did not start" >&2; cat "$tmp/openbox.log" >&2; exit 1; fi
+wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+for _ in $(seq 200); do wm_running && break; sleep 0.05; done
+if ! wm_running; then echo "xsession: the window manager did not start" >&2; cat "$tmp/openbox.log" >&2; exit 1; fi
 
 if [ -z "${PELKO_NO_TRAY:-}" ]; then
   trayer --edge bottom --align right --widthtype request --height 32 --SetDockType true \
          --transparent false --tint 0x404040 >"$tmp/trayer.log" 2>&1 &
   pids+=($!)
-  for _ in $(seq 100); do xprop -root _NET_SYSTEM_TRAY_S0 >/dev/null 2>&1; \
-    xwininfo -root -tree 2>/dev/null | grep -q '"panel"' && break; sleep 0.05; done
+  for _ in $(seq 100); do xwininfo -root -tree 2>/dev/null | grep -q '"panel"' && break; sleep 0.05; done
 fi
 
 session_run "$@"

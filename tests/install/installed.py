@@ -2,8 +2,8 @@
 the way a desktop does. Shared by the install test and the GUI test of the
 installed program."""
 
-import contextlib
 import os
+import pathlib
 import subprocess
 
 from gi.repository import GLib
@@ -57,24 +57,16 @@ def uninstall(destdir=None, check=True):
     return run([CMAKE, "--build", BUILD, "--target", "uninstall"], _env(destdir), check)
 
 
-@contextlib.contextmanager
-def build_records_kept():
-    """The build folder's install records as they were before the test: a
-    developer's next uninstall must still find their own install."""
-    paths = [os.path.join(BUILD, n) for n in ("install_manifest.txt", "install_destdir.txt")]
-    saved = {}
-    for path in filter(os.path.exists, paths):
-        with open(path, "rb") as f:
-            saved[path] = f.read()
-    try:
-        yield
-    finally:
-        for path in paths:
-            if path in saved:
-                with open(path, "wb") as f:
-                    f.write(saved[path])
-            elif os.path.exists(path):
-                os.remove(path)
+def keep_build_records(test):
+    """Puts the build folder's install records back as they were once the
+    test is over: a developer's next uninstall must still find their own
+    install."""
+    for name in ("install_manifest.txt", "install_destdir.txt"):
+        path = pathlib.Path(BUILD, name)
+        if path.exists():
+            test.addCleanup(path.write_bytes, path.read_bytes())
+        else:
+            test.addCleanup(path.unlink, missing_ok=True)
 
 
 def desktop_entry(path):

@@ -15,13 +15,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "gui"))
 import pelkotest as pt  # noqa: E402
 
 DRIVER = os.environ.get("PELKO_ABOUT_DRIVER", "")
-ABOUT = "关于Pelko网络电视"
 SYSINFO = "系统信息(S)..."
-TEXTS = ["Pelko网络电视 (tv@pelko.example)", "版本 1.2.0",
-         "Pelko网络电视、电影让您足不出户享受视觉与听觉完美体验，高清电视直播，采用P2P、FLV等"
-         "多种节目源。使用Pelko网视可以观看全国不同电视节目高清直播，和热门电影及电视剧。",
-         "警告: ...软件所有节目源均来自于网络仅作为程序交流使用不得用于其它商业行为,若有侵犯到节目源"
-         "版权,请与及时告知。\nE-Mail：tv@pelko.example 83700012"]
 
 
 class AboutTest(unittest.TestCase):
@@ -37,9 +31,6 @@ class AboutTest(unittest.TestCase):
         os.makedirs(self.env["XDG_DATA_DIRS"])
         os.symlink("/usr/share/mime", os.path.join(self.env["XDG_DATA_DIRS"], "mime"))
 
-    def window(self, title):
-        return pt.wait_until(lambda: (pt.windows_named(title, self.pid) or [None])[0], what=title)
-
     def front(self, wid):
         pt.run("xdotool", "windowactivate", "--sync", str(wid))
         pt.wait_until(lambda: pt.run("xdotool", "getactivewindow").strip() == str(wid),
@@ -54,7 +45,7 @@ class AboutTest(unittest.TestCase):
 
     def about(self):
         self.press("关于程序")
-        return self.window(ABOUT), pt.texts(self.frame(ABOUT))
+        return pt.window(self.pid, pt.ABOUT), pt.texts(self.frame(pt.ABOUT))
 
     def message(self):
         """Answers the message box now open; returns its text, buttons and icons."""
@@ -84,27 +75,26 @@ class AboutTest(unittest.TestCase):
         program = pt.Program(shutil.copy(DRIVER, folder), "", self.env)
         self.addCleanup(program.close)
         self.pid, self.app = program.proc.pid, pt.application(program.proc.pid)
-        self.wid = self.window("about-driver")
+        self.wid = pt.window(self.pid, "about-driver")
         # Out of the way of the centred About box, so that clicks on either land.
         pt.run("xdotool", "windowmove", "--sync", str(self.wid), "40", "40")
-        wid, texts = self.about()
-        self.assertLessEqual(set(TEXTS), set(texts))
+        wid, _ = self.about()
         # Used again from the driver window in front: the same box comes forward.
         self.front(self.wid)
         self.press("关于程序")
         pt.wait_until(lambda: pt.run("xdotool", "getactivewindow").strip() == str(wid),
                       what="About box in front")
-        self.assertEqual((pt.windows_named(ABOUT, self.pid), self.loads()), ([wid], "载入 1"))
+        self.assertEqual((pt.windows_named(pt.ABOUT, self.pid), self.loads()), ([wid], "载入 1"))
         # Closed by 确定 or by the frame's close button after a move, used again:
         # the load step runs again and the box opens centred.
         for n, close in enumerate(("确定", "alt+F4"), 2):
             pt.run("xdotool", "windowmove", "--sync", str(wid), "20", "20")
             if close == "确定":
-                self.press("确定", ABOUT)
+                self.press("确定", pt.ABOUT)
             else:
                 self.front(wid)
                 pt.run("xdotool", "key", close)
-            pt.wait_until(lambda: not pt.windows_named(ABOUT, self.pid), what="About box closed")
+            pt.wait_until(lambda: not pt.windows_named(pt.ABOUT, self.pid), what="About box closed")
             wid, texts = self.about()
             pt.wait_until(lambda: self.loads() == f"载入 {n}", what="load step again")
             self.assertLess(abs(pt.geometry(wid)["x"] + 191 - 800), 20)
@@ -115,14 +105,14 @@ class AboutTest(unittest.TestCase):
         for setup in ("none", "broken"):
             if setup == "broken":
                 pt.write_program(os.path.join(self.bin, "kinfocenter"), interpreter="/nonexistent")
-            self.press(SYSINFO, ABOUT)
+            self.press(SYSINFO, pt.ABOUT)
             self.assertEqual(self.message(), ("此时系统信息不可用", ["push button 确定"]), setup)
         os.remove(os.path.join(self.bin, "kinfocenter"))
         # A tool on PATH starts each time, without waiting for the one before.
         pt.write_program(os.path.join(self.bin, "hardinfo"), self.log)
-        self.press(SYSINFO, ABOUT)
+        self.press(SYSINFO, pt.ABOUT)
         self.started(1)
-        self.press(SYSINFO, ABOUT)
+        self.press(SYSINFO, pt.ABOUT)
         self.assertEqual(self.started(2), [f"{self.bin}/hardinfo|{os.getcwd()}|"] * 2)
         self.assertEqual(pt.windows_named("Pelko", self.pid), [])
 

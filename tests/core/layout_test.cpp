@@ -25,12 +25,10 @@ struct FakeControl : Control {
     void Move(const Rect& r) override {
         if (!movable_) throw std::runtime_error("cannot move");
         rect_ = r;
-        ++moves;
     }
     Rect rect_;
     bool movable_;
     std::string tag_;
-    int moves = 0;
 };
 
 }  // namespace
@@ -96,7 +94,6 @@ TEST(Layout, FailingControlsAreSkippedOneByOne) {
 
     before.tag_ = "garbage 1 2 3 ";  // a damaged record skips only its own control
     pelko::layout::Scale(rec, 3000, 6000, all);
-    EXPECT_EQ(before.moves, 0);
-    EXPECT_EQ(menu.moves, 0);
+    EXPECT_EQ(before.rect_, (Rect{15, 30, 45, 60}));
     EXPECT_EQ(after.rect_, (Rect{300, 600, 900, 1200}));
 }

@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -153,44 +151,4 @@ TEST(Minisign, HashFileStreamsTheWholeFile) {
     ::close(fd);
     ASSERT_TRUE(hash);
     EXPECT_EQ(*hash, HashOf(bytes));
-    EXPECT_FALSE(pelko::minisign::HashFile(-1));
 }
-
-#ifdef PELKO_MINISIGN
-namespace {
-
-// Run from an argument vector, as the programs run theirs: no shell.
-int RunTool(std::vector<std::string> args) {
-    args.insert(args.begin(), PELKO_MINISIGN);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    int status = -1;
-    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) == 0) {
-        ::waitpid(pid, &status, 0);
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
-
-// What the minisign tool writes is what we read: its keys, its signatures,
-// its trusted comment, and its legacy format refused.
-TEST(Minisign, SignaturesOfTheMinisignTool) {
-    const pelko::test::TempDir dir;
-    const std::string pub = dir.PathOf("k.pub");
-    const std::string key = dir.PathOf("k.key");
-    ASSERT_EQ(RunTool({"-G", "-W", "-p", pub, "-s", key}), 0);
-    const std::string file = dir.Put("Pelko", kProgram);
-    ASSERT_EQ(RunTool({"-S", "-s", key, "-m", file, "-t", kComment, "-x", file + ".sig"}), 0);
-    ASSERT_EQ(RunTool({"-S", "-l", "-s", key, "-m", file, "-x", file + ".legacy"}), 0);
-
-    const auto keys = pelko::minisign::ParsePublicKeys(LineOf(dir.Read(pub), 1));
-    ASSERT_TRUE(keys);
-    const auto checked = Verify(dir.Read(file + ".sig"), HashOf(kProgram), *keys);
-    EXPECT_EQ(checked.verdict, Verdict::Good);
-    EXPECT_EQ(checked.trusted_comment, kComment);
-    EXPECT_EQ(Verify(dir.Read(file + ".legacy"), HashOf(kProgram), *keys).verdict, Verdict::Legacy);
-}
-#endif

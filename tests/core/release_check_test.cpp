@@ -56,9 +56,7 @@ TEST(ReleaseCheck, SignedNameAndVersionTable) {
               pelko::test::HashOf("another program"), {ours.Public()}, {"Pelko", "1.2.0", {}});
     EXPECT_EQ(other.refusal, Refusal::FileChanged);
     EXPECT_EQ(other.version, "");
-}
-
-TEST(ReleaseCheck, CommentValues) {
+    // A value is the word after its own key, never after a longer key ending in it.
     EXPECT_EQ(CommentValue("version:1.3.0 file:Pelko", "file"), "Pelko");
     EXPECT_EQ(CommentValue("  file:a\tversion:2 ", "version"), "2");
     EXPECT_EQ(CommentValue("myfile:x file:y", "file"), "y");

@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -28,9 +26,8 @@ TEST(SkinColor, TurnsAroundTheWheel) {
     }
 }
 
-// 0 and 360 must give the skin as drawn, bit for bit; a turn and its
-// complement come back within one step per channel.
-TEST(SkinColor, WholeTurnsAreExactAndTurnsComeBack) {
+// 0 and 360 must give the skin as drawn, bit for bit.
+TEST(SkinColor, WholeTurnsAreExact) {
     for (int r = 0; r < 256; r += 5) {
         for (int g = 0; g < 256; g += 5) {
             for (int b = 0; b < 256; b += 5) {
@@ -38,29 +35,21 @@ TEST(SkinColor, WholeTurnsAreExactAndTurnsComeBack) {
                             static_cast<std::uint8_t>(b)};
                 ASSERT_EQ(RotateHue(c, 0), c);
                 ASSERT_EQ(RotateHue(c, 360), c);
-                for (int a : {1, 180, 254}) {
-                    const Rgb back = RotateHue(RotateHue(c, a), 360 - a);
-                    const int off = std::max(
-                        {std::abs(back.r - c.r), std::abs(back.g - c.g), std::abs(back.b - c.b)});
-                    ASSERT_LE(off, 1) << ToHex(c) << " by " << a;
-                }
             }
         }
     }
 }
 
-TEST(SkinColor, HueRoundsHalvesToEven) {
+// A draw becomes a hue rounding halves to even. The n-th use in a run gives
+// the same hue in every run: the sequence is pinned here, so a change of
+// generator or seed cannot slip through.
+TEST(SkinColor, RandomHuesAreTheSameEveryRun) {
     // r x 360: 0, 22.5, 67.5, 112.5, 0.49997, 0.500004 and just below 360.
     const std::vector<std::pair<float, int>> cases = {
         {0.0f, 0},         {0.0625f, 22},     {0.1875f, 68}, {0.3125f, 112},
         {0.0013888f, 0},   {0.0013889f, 1},   {std::nextafter(1.0f, 0.0f), 360},
     };
     for (const auto& [r, want] : cases) EXPECT_EQ(HueFromUniform(r), want) << r;
-}
-
-// The n-th use in a run gives the same hue in every run: the sequence is
-// pinned here, so a change of generator or seed cannot slip through.
-TEST(UniformSequence, StartsFromTheSameSeedEveryRun) {
     const std::vector<float> want = {0.7055475f, 0.5334240f, 0.5795186f, 0.2895625f,
                                      0.3019480f, 0.7747401f, 0.0140176f, 0.7607236f};
     const std::vector<int> hues = {254, 192, 209, 104, 109, 279, 5, 274};

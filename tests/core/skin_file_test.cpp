@@ -42,8 +42,7 @@ TEST(SkinFile, ReadsValuesAndFillsTheRest) {
     EXPECT_EQ(s.PaintOf("title.background"), (Paint{{{0, 0, 255}, {0, 0, 128}}}));
     EXPECT_EQ(s.PaintOf("button.background.hover"),
               (Paint{{{255, 255, 255}, {0, 0, 0}}, Paint::Direction::Right}));
-    // Defaults, and keys that take another key's value when the file has none.
-    EXPECT_EQ(s.Metric("border.width"), 1);
+    // Keys that take another key's value when the file has none.
     EXPECT_EQ(s.Color("title.line"), (Rgb{0x10, 0xA0, 0xFF}));
     EXPECT_EQ(s.PaintOf("title.background.inactive"), s.PaintOf("title.background"));
     EXPECT_EQ(s.PaintOf("button.background.pressed"), s.PaintOf("button.background.hover"));

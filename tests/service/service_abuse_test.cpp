@@ -1,12 +1,11 @@
 // The real pelko-service program, started the way scripts and the GUI tests
-// start it, and under abuse: broken requests, huge headers and a flood of
+// start it, and under abuse: broken requests, a huge request line and a flood of
 // connections that never finish a request (hostile paths and absurd ranges
 // go to the server in-process, static_server_test.cpp). It must refuse what
 // it cannot serve, stay up and small, and keep answering a good request in
 // time.
 
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -93,13 +92,9 @@ TEST_F(AbuseTest, MalformedRequestsAreRefused) {
         bool answered = true;  // false: libsoup waits for more, as for a half-sent request
     } cases[] = {
         {"GARBAGE\r\n\r\n", 400},
-        {"GET\r\n\r\n", 400},
-        {"GET /digits.txt\r\n\r\n", 400},
-        {"GET /digits.txt HTTP/1.1 extra\r\n\r\n", 400},
         {"GET /digits.txt HTTP/9.9\r\nHost: x\r\n\r\n", 0},
         {"GET digits.txt HTTP/1.1\r\nHost: x\r\n\r\n", 400},
         {"GET /digits.txt HTTP/1.1\r\nHost: x\r\nContent-Length: -5\r\n\r\n", 400},
-        {"GET /digits.txt HTTP/1.1\r\nHost: x\r\nContent-Length: 1x\r\n\r\n", 400},
         {std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11) + "\r\n\r\n", 400},
         {std::string("GET /\0digits.txt HTTP/1.1\r\nHost: x\r\n\r\n", 37), 0, false},
         {huge_line, 0},
@@ -120,7 +115,7 @@ TEST_F(AbuseTest, MalformedRequestsAreRefused) {
 // a read buffer, and each turn of the server's loop went over all of them,
 // so that 4000 of them took 70 MB and kept a good request waiting for
 // seconds. Now the oldest give way (StaticServer::kMaxConnections).
-TEST_F(AbuseTest, FloodOfHalfOpenConnectionsAndHugeHeaders) {
+TEST_F(AbuseTest, FloodOfHalfOpenConnections) {
     ASSERT_EQ(GetDigits(), 200u);
     const long rss_before = RssKib();
 
@@ -142,35 +137,18 @@ TEST_F(AbuseTest, FloodOfHalfOpenConnectionsAndHugeHeaders) {
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << when;
     };
     sockaddr_in address{AF_INET, htons(port_), {htonl(INADDR_LOOPBACK)}, {}};
-    const auto open = [&](int flags) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | flags, 0);
-        const int done = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        EXPECT_TRUE(done == 0 || errno == EINPROGRESS) << std::strerror(errno);
-        return fd;
-    };
-    // Half-open connections (nothing sent, or half a request line), then
-    // headers of a megabyte, which libsoup cuts off early.
-    const std::string huge =
-        "GET /digits.txt HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(1024 * 1024, 'h') +
-        "\r\n\r\n";
+    // Half-open connections: nothing sent, or half a request line. (Huge
+    // headers are libsoup's to cut off, before they reach the server.)
     const auto flood_once = [&] {
         std::vector<int> sockets;
         for (int i = 0; i < flood; ++i) {
-            sockets.push_back(open(0));
-            if (i % 2) ::send(sockets.back(), "GET /digi", 9, MSG_NOSIGNAL);
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            EXPECT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
+                << std::strerror(errno);
+            if (i % 2) ::send(fd, "GET /digi", 9, MSG_NOSIGNAL);
+            sockets.push_back(fd);
             if (i % 500 == 0) good_request("among half-open connections");
         }
-        for (int i = 0; i < 20; ++i) {
-            const int fd = open(SOCK_NONBLOCK);
-            pollfd ready{fd, POLLOUT, 0};
-            for (std::size_t sent = 0; sent < huge.size() && ::poll(&ready, 1, 1000) == 1;) {
-                const ssize_t n = ::send(fd, huge.data() + sent, huge.size() - sent, MSG_NOSIGNAL);
-                if (n <= 0) break;
-                sent += static_cast<std::size_t>(n);
-            }
-            sockets.push_back(fd);
-        }
-        good_request("after the huge headers");
         const long during = RssKib();
         for (const int fd : sockets) ::close(fd);
         good_request("as the flood closes");

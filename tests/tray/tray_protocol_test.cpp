@@ -24,14 +24,6 @@ namespace {
 using test::Settle;
 using test::Spin;
 
-GDBusConnection* Connect() {
-    return g_dbus_connection_new_for_address_sync(
-        g_test_dbus_get_bus_address(g_bus),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
-}
-
 // A reply as text, strings without their quotes; "<none>" for no reply.
 std::string Printed(GVariant* v) {
     if (v == nullptr) return "<none>";
@@ -57,7 +49,11 @@ constexpr const char* kWatcherXml = R"xml(<node>
 class Watcher {
   public:
     explicit Watcher(bool host, bool refuse = false) : host_(host), refuse_(refuse) {
-        conn_ = Connect();
+        conn_ = g_dbus_connection_new_for_address_sync(
+            g_test_dbus_get_bus_address(g_bus),
+            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, nullptr);
         node_ = g_dbus_node_info_new_for_xml(kWatcherXml, nullptr);
         static const GDBusInterfaceVTable vtable = {
             [](GDBusConnection*, const char* sender, const char*, const char*, const char*,
@@ -214,27 +210,19 @@ TEST_F(TrayProtocol, DescribesTheIconAndItsMenuAndRaisesItsEventsOneAtATime) {
     ASSERT_TRUE(Spin([&] { return !w.items.empty(); })) << "no registration";
     EXPECT_EQ(w.items[0].rfind("org.kde.StatusNotifierItem-", 0), 0u) << w.items[0];
     EXPECT_TRUE(tray->Embedded());
-    EXPECT_EQ(w.ItemText("Category"), "ApplicationStatus");
     EXPECT_EQ(w.ItemText("Status"), "Active");
     EXPECT_EQ(w.ItemText("Title"), "Pelko网络电视");
     EXPECT_EQ(w.ItemText("ToolTip"), "('', [], 'Pelko网络电视', '')");
     EXPECT_EQ(w.ItemText("ItemIsMenu"), "false");
     EXPECT_EQ(w.ItemText("Menu"), "'/MenuBar'");
 
-    // The picture of this size as the host reads it, "(size, size, [bytes])": its
-    // first pixel as alpha, red, green, blue, once the bytes fill the size.
-    auto first_pixel = [&](int size) {
-        const std::string all = w.ItemText("IconPixmap");
-        const std::string head = "(" + std::to_string(size) + ", " + std::to_string(size) + ", [";
-        const auto at = all.find(head);
-        if (at == std::string::npos) return std::string("no picture");
-        const std::string bytes =
-            all.substr(at + head.size(), all.find(']', at) - at - head.size());
-        const auto commas = std::count(bytes.begin(), bytes.end(), ',');
-        return commas + 1 == size * size * 4 ? bytes.substr(0, 22) : std::string("wrong size");
+    // The pictures as the host reads them, "(size, size, [bytes])", the first
+    // pixel as alpha, red, green, blue (the bytes of a whole picture: TrayPixmap).
+    auto has_picture = [&](const std::string& start) {
+        return w.ItemText("IconPixmap").find(start) != std::string::npos;
     };
-    EXPECT_EQ(first_pixel(48), "0x80, 0xff, 0x00, 0x00");
-    EXPECT_EQ(first_pixel(16).substr(0, 2), "0x");
+    EXPECT_TRUE(has_picture("(48, 48, [0x80, 0xff, 0x00, 0x00, "));
+    EXPECT_TRUE(has_picture("(16, 16, [0x"));
 
     // The tip and the picture reach the host when they change, and the tip
     // is cut to what the classic tray would take.
@@ -243,7 +231,7 @@ TEST_F(TrayProtocol, DescribesTheIconAndItsMenuAndRaisesItsEventsOneAtATime) {
     EXPECT_EQ(w.ItemText("Title"), std::string(63, 'x'));
     box.set(Solid(0x0000FFFF));
     ASSERT_TRUE(Spin([&] { return w.Count("NewIcon") >= 1; }));
-    EXPECT_EQ(first_pixel(48), "0xff, 0x00, 0x00, 0xff");
+    EXPECT_TRUE(has_picture("(48, 48, [0xff, 0x00, 0x00, 0xff, "));
 
     // The menu's tree holds each piece; an entry's properties come in this order.
     auto expect_in_tree = [&](std::initializer_list<const char*> pieces) {

@@ -61,7 +61,6 @@ TEST_F(HandshakeTest, OutcomesOfANewProgram) {
     const Case cases[] = {
         {"says up", "echo up >&\"$PELKO_HANDSHAKE_FD\"; sleep 1", Outcome::CameUp, ""},
         {"says up and ends at once", "echo up >&3", Outcome::CameUp, ""},
-        {"exits", "exit 3", Outcome::Exited, "3"},
         {"exits well but says nothing", "exit 0", Outcome::Exited, "0"},
         {"crashes", "kill -SEGV $$", Outcome::Crashed, std::to_string(SIGSEGV)},
         {"stays silent", "exec sleep 30", Outcome::Silent, "", 1s},

@@ -25,6 +25,9 @@ from gi.repository import Gdk  # noqa: E402
 APP_DIR = os.environ.get("PELKO_APP_DIR", "")
 SERVICE = os.environ.get("PELKO_SERVICE_BIN", "")
 CAPTION = "Pelko网络电视"
+ABOUT = "关于Pelko网络电视"
+# What the browser asks when a page fails.
+TIMEOUT_TEXT = "网络超时，请稍后重试，点击是返回主页"
 # The build's own key, which the built updater trusts, and the tool that signs.
 SIGNING_KEY = os.environ.get("PELKO_SIGNING_KEY", "")
 MINISIGN = os.environ.get("PELKO_MINISIGN") or "minisign"
@@ -96,18 +99,13 @@ def desktop_handlers(env, log, handlers):
 
 # ---------------------------------------------------------------- signatures
 
-def minisign(*args):
-    subprocess.run([MINISIGN, *args], check=True, stdin=subprocess.DEVNULL,
-                   stdout=subprocess.DEVNULL)
-
-
-def sign(data, comment, key=None, legacy=False):
+def sign(data, comment):
     """The signature file minisign writes for these bytes and trusted comment."""
     with tempfile.TemporaryDirectory(prefix="pelko-sign-") as folder:
         path = os.path.join(folder, "Pelko")
         write(path, data)
-        minisign("-S", "-s", key or SIGNING_KEY, "-m", path, "-t", comment,
-                 *(["-l"] if legacy else []))
+        subprocess.run([MINISIGN, "-S", "-s", SIGNING_KEY, "-m", path, "-t", comment],
+                       check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
         return read(path + ".minisig", "rb")
 
 
@@ -351,10 +349,6 @@ def window(pid, name=CAPTION, timeout=20):
     return wait_until(lambda: windows_named(name, pid), timeout, what=f"window {name}")[0]
 
 
-def window_pid(wid):
-    return int(run("xdotool", "getwindowpid", str(wid)).strip())
-
-
 def wm_state(wid):
     return run("xprop", "-id", str(wid), "_NET_WM_STATE")
 
@@ -399,9 +393,10 @@ def popup_shown(pid):
                               "--class", "").split())
 
 
-def tray_popup(pid, keys):
-    """Opens the tray icon's pop-up menu and picks an entry with the keyboard."""
-    click_at(*wait_until(tray_icon, what="tray icon"), button=3)
+def tray_popup(pid, keys, icon=None):
+    """Opens a tray icon's pop-up menu, of the program pid, and picks an entry
+    with the keyboard: our icon in the classic tray, unless told where one is."""
+    click_at(*(icon or wait_until(tray_icon, what="tray icon")), button=3)
     wait_until(lambda: popup_shown(pid), what="tray pop-up menu")
     for key in keys:
         run("xdotool", "key", key)
@@ -473,13 +468,6 @@ def menu_bar(app):
     return wait_until(lambda: descendants(app, "menu bar"), what="menu bar")[0]
 
 
-def menu_tree(app):
-    """[(menu caption, [(entry caption, role, visible, checked), ...]), ...]"""
-    return [(menu.name, [(e.name, e.getRoleName(), state(e, pyatspi.STATE_VISIBLE),
-                          state(e, pyatspi.STATE_CHECKED)) for e in children(menu)])
-            for menu in children(menu_bar(app))]
-
-
 def menu_entry(app, caption):
     found = [e for e in descendants(app, name=caption)
              if e.getRoleName() in ("menu item", "check menu item")]
@@ -493,7 +481,7 @@ def centre(node):
     return ext.x + ext.width // 2, ext.y + ext.height // 2
 
 
-def choose(wid, app, menu, entry):
+def choose(app, menu, entry):
     """Picks a menu entry with the mouse, as a user would: a click on the
     menu's title, then on the entry, both found by caption."""
     title = [m for m in children(menu_bar(app)) if m.name == menu][0]
@@ -523,12 +511,8 @@ def choose(wid, app, menu, entry):
 
 
 def activate(node):
-    action = node.queryAction()
-    for i in range(action.nActions):
-        if action.getName(i) in ("click", "press", "activate"):
-            action.doAction(i)
-            return
-    action.doAction(0)
+    """A button's or a menu entry's first action: its "click"."""
+    node.queryAction().doAction(0)
 
 
 def dialogs(app):
@@ -585,20 +569,21 @@ class GuiTest(unittest.TestCase):
         self.addCleanup(p.close)
         return p
 
-    def update_through_updater(self, check_updater=None):
-        """After a Yes to the version check: 开始 in PelkoUpdate, OK in its
-        完成 box, and the window of the program it starts, whose pid is
-        returned. check_updater sees the updater's pid while it runs."""
-        upid = self.adopt(window(None, "PelkoUpdate"))
-        if check_updater:
-            check_updater(upid)
-        uapp = application(upid)
-        press(uapp, "开始")
-        press(message_box(uapp, upid, "完成", timeout=30), "确定")
-        return self.adopt(window(None, timeout=30))
+    def fake_service(self, kind):
+        """One of fake_service.py's stand-ins, ended with the test: returns the
+        calls made to it, each as its words, filled in as they come."""
+        proc = subprocess.Popen([sys.executable, os.path.join(os.path.dirname(__file__),
+                                                              "fake_service.py"), kind],
+                                stdout=subprocess.PIPE, text=True)
+        self.addCleanup(end, proc)
+        self.assertEqual(proc.stdout.readline().strip(), "ready", f"the fake {kind}")
+        calls = []
+        threading.Thread(target=lambda: calls.extend(l.split() for l in proc.stdout),
+                         daemon=True).start()
+        return calls
 
     def adopt(self, wid):
         """The pid of a window's program that another started, ended with the test."""
-        pid = window_pid(wid)
+        pid = int(run("xdotool", "getwindowpid", str(wid)))
         self.addCleanup(run, "kill", str(pid))
         return pid

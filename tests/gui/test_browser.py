@@ -12,7 +12,6 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 import pelkotest as pt  # noqa: E402
 
-TIMEOUT_TEXT = "网络超时，请稍后重试，点击是返回主页"
 # Tells the test once loaded, and when it got a click.
 TELLING = """<script>
 addEventListener("load", function () { fetch("/report?loaded"); });
@@ -36,7 +35,7 @@ class Browser(pt.GuiTest):
         self.page = pt.centre(pt.descendants(self.app, "panel")[0])
 
     def box(self, timeout=30):
-        return pt.message_box(self.app, self.pid, "提示", TIMEOUT_TEXT, timeout)
+        return pt.message_box(self.app, self.pid, "提示", pt.TIMEOUT_TEXT, timeout)
 
     def no_box(self, seconds=2.0):
         pt.holds(lambda: not pt.windows_named("提示", self.pid), seconds, "without a question")

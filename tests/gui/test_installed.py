@@ -59,8 +59,13 @@ class Installed(pt.GuiTest):
         app = pt.application(second.proc.pid)
         pt.press(pt.message_box(app, second.proc.pid, "提示"), "是", click=True)
         self.assertEqual(second.proc.wait(15), 0)
-        pid = self.update_through_updater(lambda upid: self.assertEqual(
-            exe(upid), os.path.join(folder, "PelkoUpdate")))
+        # Start in PelkoUpdate, OK in its box, and the new Pelko comes up.
+        upid = self.adopt(pt.window(None, "PelkoUpdate"))
+        self.assertEqual(exe(upid), os.path.join(folder, "PelkoUpdate"))
+        uapp = pt.application(upid)
+        pt.press(uapp, "开始")
+        pt.press(pt.message_box(uapp, upid, "完成", timeout=30), "确定")
+        pid = self.adopt(pt.window(None, timeout=30))
         self.assertEqual(exe(pid), os.path.join(folder, "Pelko"))
         self.assertTrue(pt.read(os.path.join(folder, "Pelko"), "rb").endswith(MARKER))
         self.assertIn("version=9.0", pt.read(os.path.join(folder, "update.ini")))

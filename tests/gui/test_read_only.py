@@ -58,9 +58,9 @@ class ReadOnlyFolder(pt.GuiTest):
         # This start's transfer went to the cache as well.
         pt.wait_until(lambda: os.path.exists(os.path.join(cache, "up.ini")), what="version file")
 
-        pt.choose(wid, app, "选项", "更新程序")
+        pt.choose(app, "选项", "更新程序")
         self.box(app, p.proc.pid, NO_UPDATE)
-        pt.choose(wid, app, "选项", "垃圾清理")
+        pt.choose(app, "选项", "垃圾清理")
         self.box(app, p.proc.pid, NO_CLEAR)
         self.assertTrue(p.alive())
         self.assertEqual(pt.windows_named("PelkoUpdate"), [])

@@ -10,8 +10,6 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 import pelkotest as pt  # noqa: E402
 
-TIMEOUT_TEXT = "网络超时，请稍后重试，点击是返回主页"
-
 # A page that signs in: it leaves a cookie and a local-storage value for the
 # next time, and once loaded reports what it found of an earlier sign-in.
 SIGN_IN_PAGE = pt.solid_page("#203050", """<script>
@@ -83,7 +81,7 @@ class Sessions(pt.GuiTest):
         # A page that dies again at once is not reloaded round and round.
         for pid in pt.wait_until(lambda: pt.web_processes(p.proc.pid), what="new page process"):
             os.kill(pid, signal.SIGKILL)
-        pt.message_box(app, p.proc.pid, "提示", TIMEOUT_TEXT)
+        pt.message_box(app, p.proc.pid, "提示", pt.TIMEOUT_TEXT)
         self.assertTrue(p.alive())
 
     def test_second_start_raises_the_running_window_and_never_shares_the_store(self):

@@ -22,10 +22,10 @@ class Skins(pt.GuiTest):
         pt.wait_until(lambda: pt.pixels(page)[0] == (0, 255, 0), what="window painted")
         seen = {"Mac": pt.pixels(title)[0]}
         for entry in ("Green", "Blue", "Studio", "随机换色"):
-            pt.choose(wid, app, "换肤", entry)
+            pt.choose(app, "换肤", entry)
             seen[entry] = pt.wait_until(lambda: (c := pt.pixels(title)[0]) not in seen.values() and c,
                                         what=lambda: f"a title bar of its own for {entry}: {seen}")
-        pt.choose(wid, app, "换肤", "wina")
+        pt.choose(app, "换肤", "wina")
         box = pt.message_box(app, p.proc.pid, "Pelko", "wina")
         pt.press(box, "确定", click=True)
         pt.wait_until(lambda: not pt.dialogs(app), what="box closed")

@@ -52,8 +52,7 @@ def panel_icon():
         return None
     g = pt.geometry(int(line[0].split()[0], 16))
     # The panel's edges are shaded: only its inner band is searched.
-    inner = 6
-    box = pt.differing(g["x"], g["y"] + inner, g["width"], g["height"] - 2 * inner)
+    box = pt.differing(g["x"], g["y"] + 6, g["width"], g["height"] - 12)
     if box is None or box[2] >= g["width"] // 2 or box[2] <= 1:
         return None
     return box[0] + box[2] // 2, box[1] + box[3] // 2
@@ -65,13 +64,12 @@ class NotifierTray(pt.GuiTest):
         (PANEL_CONFIG), once its notifier host is there."""
         self.panel = subprocess.Popen(["xfce4-panel", "--disable-wm-check"],
                                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.addCleanup(self.panel.wait, 10)
-        self.addCleanup(self.panel.terminate)
+        self.addCleanup(pt.end, self.panel)
         pt.wait_until(lambda: watcher_property("IsStatusNotifierHostRegistered") == "true",
                       what="notifier host")
 
     def to_tray(self):
-        pt.choose(self.wid, self.app, "窗口", "最小化")
+        pt.choose(self.app, "窗口", "最小化")
         pt.wait_until(lambda: not pt.is_viewable(self.wid), what="window in the tray")
 
     def test_no_tray_then_the_panel_its_menu_and_its_restart(self):
@@ -82,7 +80,7 @@ class NotifierTray(pt.GuiTest):
         p = self.start()
         self.wid = pt.window(p.proc.pid)
         self.app = pt.application(p.proc.pid)
-        pt.choose(self.wid, self.app, "窗口", "最小化")
+        pt.choose(self.app, "窗口", "最小化")
         pt.wait_until(lambda: "Iconic" in pt.run("xprop", "-id", str(self.wid), "WM_STATE"),
                       what="window minimised")
         pt.run("xdotool", "windowactivate", "--sync", str(self.wid))
@@ -97,10 +95,8 @@ class NotifierTray(pt.GuiTest):
         self.to_tray()
         # The panel draws the exported menu itself; its first entry shows
         # while the window is away.
-        pt.click_at(*pt.wait_until(panel_icon, what="icon on the panel"), button=3)
-        pt.wait_until(lambda: pt.popup_shown(self.panel.pid), what="host's menu")
-        for key in ("Down", "Return"):
-            pt.run("xdotool", "key", key)
+        pt.tray_popup(self.panel.pid, ["Down", "Return"],
+                      pt.wait_until(panel_icon, what="icon on the panel"))
         pt.wait_until(lambda: pt.is_viewable(self.wid), what="window back by 显示主界面")
 
         # The panel goes: the window comes back; a new panel gets the item

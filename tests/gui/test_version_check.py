@@ -44,7 +44,7 @@ class VersionCheck(pt.GuiTest):
     def updater_arguments(self):
         """Those of the updater Pelko started, which the test then closes."""
         wid = pt.window(None, "PelkoUpdate")
-        args = pt.read(f"/proc/{pt.window_pid(wid)}/cmdline", "rb").split(b"\0")[1:-1]
+        args = pt.read(f"/proc/{self.adopt(wid)}/cmdline", "rb").split(b"\0")[1:-1]
         pt.run("xdotool", "windowclose", str(wid))
         return args
 
@@ -55,7 +55,6 @@ class VersionCheck(pt.GuiTest):
         self.assertEqual(pt.windows_named(pt.CAPTION, self.pid), [])
         pt.press(box, "是", click=True)
         self.assertEqual(self.p.proc.wait(15), 0)
-        self.assertIsNone(pt.tray_icon())
         self.assertEqual(pt.read(self.installed), "[ver]\nversion=1.10.0\n")
         # The updater accepts only a file signed for the version offered here.
         self.assertEqual(self.updater_arguments(),
@@ -72,11 +71,11 @@ class VersionCheck(pt.GuiTest):
         pt.wait_until(lambda: os.path.exists(self.service), what="up.ini for the next start")
         self.assertEqual(pt.read(self.service), ini("1.0a"))
 
-        pt.choose(wid, self.app, "选项", "更新程序")
+        pt.choose(self.app, "选项", "更新程序")
         pt.press(self.question(CONFIRM), "否", click=True)
         pt.wait_until(lambda: not pt.dialogs(self.app), what="question answered")
         pt.holds(self.p.alive, 1, "running")
-        pt.choose(wid, self.app, "选项", "更新程序")
+        pt.choose(self.app, "选项", "更新程序")
         pt.press(self.question(CONFIRM), "是", click=True)
         self.assertEqual(self.p.proc.wait(15), 0)
         self.assertEqual(pt.read(self.installed), "[ver]\nversion=1.0\n")
@@ -93,14 +92,12 @@ class VersionCheck(pt.GuiTest):
         self.assertEqual(pt.windows_named("PelkoUpdate"), [])
 
     def test_equal_older_broken_or_no_service_version_asks_nothing(self):
-        # The service's version as the last start left it (None: no file, a
-        # first start, whose transfer then fetches it), and the installed one.
-        cases = [("1.2.0", "1.2.0"), ("1.9", "1.10"), ("", "1.2.0"),
-                 (b"\x00\xff\xfe binary", "1.2.0"), (b"[ver]\nversion", "1.2.0"),
-                 (b"[ver]\nversion=9.\xff\n", "1.2.0"), (None, "1.2.0")]
-        for service, installed in cases:
-            with self.subTest(service=service, installed=installed):
-                self.install(installed)
+        # The service's version as the last start left it, against the
+        # installed 1.2.0 (None: no file, a first start, whose transfer then
+        # fetches it). Versions part by part: VersionText.
+        for service in ("1.2.0", "1.1.10", "", b"\x00\xff\xfe binary", b"[ver]\nversion",
+                        b"[ver]\nversion=9.\xff\n", None):
+            with self.subTest(service=service):
                 self.offer(service if isinstance(service, str) else "9.9", isinstance(service, str))
                 if isinstance(service, bytes):
                     pt.write(self.service, service)
@@ -121,8 +118,7 @@ class VersionCheck(pt.GuiTest):
         os.remove(os.path.join(self.app_dir, "PelkoUpdate"))
         self.open()
         pt.press(self.question(), "是", click=True)
-        box = self.question("PelkoUpdate", "Pelko")
-        pt.press(box, "确定", click=True)
+        pt.press(self.question("PelkoUpdate", "Pelko"), "确定", click=True)
         pt.window(self.pid)
         self.assertEqual(pt.read(self.installed), "[ver]\nversion=1.2.0\n")
 

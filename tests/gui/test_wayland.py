@@ -6,16 +6,11 @@ import os
 import re
 import signal
 import sys
-import threading
 import unittest
-
-from gi.repository import Gio, GLib
 
 sys.path.insert(0, os.path.dirname(__file__))
 import pelkotest as pt  # noqa: E402
 import pyatspi  # noqa: E402
-
-ABOUT = "关于Pelko网络电视"
 
 # What GTK says on this desktop whatever the program does.
 EXPECTED = (
@@ -39,53 +34,6 @@ def gone(pid):
         return pt.read(f"/proc/{pid}/stat").split(") ")[1].startswith("Z")
     except OSError:
         return True
-
-
-WATCHER_XML = """<node><interface name="org.kde.StatusNotifierWatcher">
- <method name="RegisterStatusNotifierItem"><arg name="service" type="s" direction="in"/></method>
- <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
-</interface></node>"""
-
-
-class Watcher:
-    """A notifier watcher with a host, as a Wayland panel offers one (only
-    what Pelko asks of it), served from a thread of the test with a main
-    context of its own."""
-
-    def __init__(self):
-        self.items = []
-        self.loop = GLib.MainLoop.new(GLib.MainContext.new(), False)
-        ready = threading.Event()
-        threading.Thread(target=self._run, args=(ready,), daemon=True).start()
-        ready.wait(10)
-
-    def _run(self, ready):
-        self.loop.get_context().push_thread_default()
-        info = Gio.DBusNodeInfo.new_for_xml(WATCHER_XML).interfaces[0]
-
-        def call(conn, sender, path, iface, method, args, invocation):
-            self.items.append(args.unpack()[0])
-            invocation.return_value(None)
-
-        def connected(conn, name):
-            self.conn = conn
-            # Its one property: a host is there.
-            conn.register_object("/StatusNotifierWatcher", info, call,
-                                 lambda *args: GLib.Variant("b", True), None)
-
-        self.owner = Gio.bus_own_name(Gio.BusType.SESSION, "org.kde.StatusNotifierWatcher",
-                                      Gio.BusNameOwnerFlags.NONE, connected,
-                                      lambda *args: ready.set(), None)
-        self.loop.run()
-
-    def activate(self):
-        self.conn.call_sync(self.items[-1].split("/")[0], "/StatusNotifierItem",
-                            "org.kde.StatusNotifierItem", "Activate",
-                            GLib.Variant("(ii)", (0, 0)), None, 0, 5000, None)
-
-    def close(self):
-        Gio.bus_unown_name(self.owner)
-        self.loop.quit()
 
 
 def frame(app, name):
@@ -120,22 +68,23 @@ class WaylandOnly(pt.GuiTest):
         # where nothing could bring it back.
         pt.activate(pt.menu_entry(app, "最小化"))
         pt.activate(pt.menu_entry(app, "关于程序"))
-        about = frame(app, ABOUT)
+        about = frame(app, pt.ABOUT)
         self.assertTrue(p.alive())
         self.assertTrue(pt.state(main, pyatspi.STATE_VISIBLE))
         self.assertFalse(pt.state(pt.menu_entry(app, "显示主界面"), pyatspi.STATE_VISIBLE))
         pt.press(about, "确定")
-        pt.wait_until(lambda: not pt.descendants(app, "frame", ABOUT, depth=1), what="box closed")
+        pt.wait_until(lambda: not pt.descendants(app, "frame", pt.ABOUT, depth=1),
+                      what="box closed")
 
         # A panel with a tray comes. Wayland cannot tell the program it was
         # minimised: the entry hides the window in the tray at once, and the
         # tray brings it back.
-        watcher = Watcher()
-        self.addCleanup(watcher.close)
-        pt.wait_until(lambda: watcher.items, what="item registered")
+        items = self.fake_service("watcher")
+        pt.wait_until(lambda: items, what="item registered")
         pt.activate(pt.menu_entry(app, "最小化"))
         pt.wait_until(lambda: not pt.state(main, pyatspi.STATE_VISIBLE), what="window in the tray")
-        watcher.activate()
+        pt.run("gdbus", "call", "--session", "--dest", items[-1][1].split("/")[0], "--object-path",
+               "/StatusNotifierItem", "--method", "org.kde.StatusNotifierItem.Activate", "0", "0")
         pt.wait_until(lambda: pt.state(main, pyatspi.STATE_VISIBLE), what="window back")
 
         pt.activate(pt.menu_entry(app, "退出"))

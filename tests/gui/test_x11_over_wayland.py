@@ -26,8 +26,7 @@ class X11BesideWayland(pt.GuiTest):
         self.assertEqual(pt.displays(p.proc.pid), {x11})
         app = pt.application(p.proc.pid)
         self.assertTrue(pt.state(pt.menu_entry(app, "置顶"), pyatspi.STATE_SENSITIVE))
-        p.proc.terminate()
-        p.proc.wait(15)
+        p.close()
 
         updater = self.start(program="PelkoUpdate")
         pt.window(updater.proc.pid, "PelkoUpdate")

@@ -125,6 +125,14 @@ def copy_tree():
             continue
         os.makedirs(os.path.dirname(b), exist_ok=True)
         shutil.copy2(a, b)
+    # A file gone from the tree goes from the copy too: the build globs
+    # some folders, and a stale test file would be built twice over.
+    kept = set(names)
+    for folder, _, found in os.walk(src):
+        for f in found:
+            name = os.path.relpath(os.path.join(folder, f), src)
+            if name not in kept:
+                os.remove(os.path.join(folder, f))
 
 
 def plant(path, old, new):

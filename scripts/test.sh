@@ -28,7 +28,7 @@ if [ "${PELKO_SKIP_SANITIZE:-0}" != 1 ] || [ "${PELKO_SKIP_FUZZ:-0}" != 1 ]; the
     [ "${PELKO_SKIP_FUZZ:-0}" = 1 ] || bash scripts/fuzz.sh --build-only' >"$side_log" 2>&1 &
   side=$!
 fi
-# Two at a time: the GUI and install tests ask to run alone, and do.
+# Two at a time, the GUI tests too, each in a desktop of its own.
 ctest --test-dir build --output-on-failure -j2 "$@"
 took "the tests"
 if [ -n "$side" ]; then
@@ -52,6 +52,6 @@ fi
 # A short run of every fuzz target on its seeds (scripts/fuzz.sh runs them
 # longer): PELKO_FUZZ_SECONDS each, two at a time.
 if [ "${PELKO_SKIP_FUZZ:-0}" != 1 ]; then
-  bash scripts/fuzz.sh "${PELKO_FUZZ_SECONDS:-5}"
+  bash scripts/fuzz.sh "${PELKO_FUZZ_SECONDS:-3}"
   took "the fuzz build and its runs"
 fi

@@ -12,7 +12,6 @@ Run through bench/soak.sh, which gives it a desktop session."""
 import csv
 import os
 import random
-import re
 import shutil
 import signal
 import statistics

@@ -54,7 +54,7 @@ class ReadOnlyFolder(pt.GuiTest):
         p = self.start()
         app = pt.application(p.proc.pid)
         self.box(app, p.proc.pid, NEW_VERSION)
-        wid = pt.window(p.proc.pid)
+        pt.window(p.proc.pid)
         # This start's transfer went to the cache as well.
         pt.wait_until(lambda: os.path.exists(os.path.join(cache, "up.ini")), what="version file")
 

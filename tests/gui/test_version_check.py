@@ -65,7 +65,7 @@ class VersionCheck(pt.GuiTest):
         self.offer("1.0a")
         self.open()
         pt.press(self.question(), "否", click=True)
-        wid = pt.window(self.pid)
+        pt.window(self.pid)
         self.assertEqual(pt.read(self.installed), "[ver]\nversion=1.0\n")
         # The check removed the old file; this start's transfer leaves a new one.
         pt.wait_until(lambda: os.path.exists(self.service), what="up.ini for the next start")

@@ -135,7 +135,6 @@ TEST(SkinFile, ReadsOnlyABoundedRegularFile) {
     }
 }
 
-
 // Given to the whole screen, the sheet must still reach only the skinned
 // window's own widgets: every selector starts at a widget wearing the scope.
 TEST(SkinCss, EveryRuleStaysInsideTheScope) {

@@ -138,9 +138,10 @@ def playing(peer, service, tmp):
         stop(proc)
 
 
-def switching(peer, service, tmp):
-    """SWITCHES channel changes, each timed from the key to the new channel's
-    first frame; the median and the 90th percentile."""
+def switch_times(peer, service, tmp, seen=None):
+    """SWITCHES channel changes: the time each key was sent and the time the
+    new channel's first frame was reported. seen(proc) runs once the peer
+    has switched, before it ends."""
     def shown(ch):
         return sum(1 for line in list(service.lines) if f"ch={ch}&" in line and "first=1" in line)
 
@@ -162,12 +163,21 @@ def switching(peer, service, tmp):
             sent = time.monotonic()
             pt.run("xdotool", "key", str(ch))
             pt.wait_until(lambda: shown(ch) > before, 30, 0.01, f"{peer} channel {ch}")
-            times.append(time.monotonic() - sent)
+            times.append((sent, time.monotonic()))
             time.sleep(0.5)
-        return {"switch": statistics.median(times),
-                "switch 90": statistics.quantiles(times, n=10)[8]}
+        if seen:
+            seen(proc)
+        return times
     finally:
         stop(proc)
+
+
+def switching(peer, service, tmp):
+    """Each switch timed from the key to the new channel's first frame; the
+    median and the 90th percentile."""
+    times = [shown - sent for sent, shown in switch_times(peer, service, tmp)]
+    return {"switch": statistics.median(times),
+            "switch 90": statistics.quantiles(times, n=10)[8]}
 
 
 def static_page(peer, service, tmp):

@@ -27,7 +27,7 @@ run_pkgs=(xvfb openbox trayer xfce4-panel weston xdotool x11-utils imagemagick d
 # The install test: the desktop's validators, and what cpack's .deb
 # generator runs (dpkg-shlibdeps from dpkg-dev, file to tell programs apart).
 install_pkgs=(desktop-file-utils appstream dpkg-dev file)
-bench_pkgs=(surf chromium mpv python3-matplotlib)
+bench_pkgs=(surf chromium mpv python3-matplotlib linux-perf)
 
 want=("${build_pkgs[@]}" "${codec_pkgs[@]}" "${run_pkgs[@]}" "${install_pkgs[@]}")
 [ "${1:-}" = "--bench" ] && want+=("${bench_pkgs[@]}")

@@ -17,6 +17,7 @@ runs, each peer measured beside Pelko in every round:
 Prints the figures and the ratios Pelko / peer and draws docs/bench.png.
 Run through bench/compare.sh, which gives it a desktop session."""
 
+import contextlib
 import os
 import shutil
 import statistics
@@ -136,19 +137,27 @@ def tv_page(peer, service, tmp):
         stop(proc)
 
 
-def playing(peer, service, tmp):
-    """CPU over CPU_SECONDS of the 720p channel, then PSS after PLAY_MINUTES."""
+@contextlib.contextmanager
+def showing(peer, service, tmp, poll=0.05):
+    """A peer started, its window sized and its first video frame shown:
+    (its process, when it was started). It ends with the block."""
     frames = count(service, "first=1")
     proc, t0, window_of = start(peer, service, tmp)
     try:
         sized_window(peer, proc, window_of, "window")
-        pt.wait_until(lambda: count(service, "first=1") > frames, 60, 0.05, f"{peer} frame")
+        pt.wait_until(lambda: count(service, "first=1") > frames, 60, poll, f"{peer} frame")
+        yield proc, t0
+    finally:
+        stop(proc)
+
+
+def playing(peer, service, tmp):
+    """CPU over CPU_SECONDS of the 720p channel, then PSS after PLAY_MINUTES."""
+    with showing(peer, service, tmp) as (proc, t0):
         time.sleep(5)
         cpu = cpu_over(proc.pid, CPU_SECONDS)
         time.sleep(max(0.0, PLAY_MINUTES * 60 - (time.monotonic() - t0)))
         return {"CPU play": cpu, "PSS play": pss_kib(proc.pid)}
-    finally:
-        stop(proc)
 
 
 def switch_times(peer, service, tmp, seen=None):

@@ -27,8 +27,8 @@ import time
 sys.path.insert(0, os.path.dirname(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "tests", "gui"))
 import pelkotest as pt  # noqa: E402
-from compare import count, start, switch_times, web_root  # noqa: E402
-from startup import RUNS, again, sized_window, stop, tree  # noqa: E402
+from compare import showing, switch_times, web_root  # noqa: E402
+from startup import RUNS, again, tree  # noqa: E402
 
 HZ = 997
 PEERS = ["Pelko", "surf"]
@@ -87,14 +87,8 @@ def processes(root):
 
 def first_frame(peer, service, tmp):
     """One start: its interval, start to the first video frame."""
-    frames = count(service, "first=1")
-    proc, t0, window_of = start(peer, service, tmp)
-    try:
-        sized_window(peer, proc, window_of, "window")
-        pt.wait_until(lambda: count(service, "first=1") > frames, 60, 0.01, f"{peer} frame")
+    with showing(peer, service, tmp, poll=0.01) as (proc, t0):
         return [(t0, time.monotonic())], processes(proc.pid)
-    finally:
-        stop(proc)
 
 
 def switches(peer, service, tmp):
